@@ -11,6 +11,7 @@
 #pragma once
 
 #include <ntddk.h>
+#include <ntstrsafe.h>
 #include <wdf.h>
 #include <usb.h>
 #include <wdfusb.h>
