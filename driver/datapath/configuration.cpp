@@ -22,14 +22,14 @@ struct ConfigurationValue {
 
 // Queried in this order; a value that cannot be read leaves its default.
 const ConfigurationValue CONFIGURATION_VALUES[] = {
-    {L"VendorRequestTimeoutValue", ValueKind::Count, offsetof(ZELVIK_DEVICE_CONTEXT, VendorRequestTimeoutValue)},
-    {L"VeltrixVendorRequest", ValueKind::Boolean, offsetof(ZELVIK_DEVICE_CONTEXT, VeltrixVendorRequest)},
-    {L"CdcControlLineState", ValueKind::Boolean, offsetof(ZELVIK_DEVICE_CONTEXT, CdcControlLineState)},
-    {L"UseContinuousRead", ValueKind::Boolean, offsetof(ZELVIK_DEVICE_CONTEXT, UseContinuousRead)},
-    {L"UsbEnableZLP", ValueKind::Boolean, offsetof(ZELVIK_DEVICE_CONTEXT, UsbEnableZLP)},
-    {L"RxFifoSize", ValueKind::KibiBytes, offsetof(ZELVIK_DEVICE_CONTEXT, RxFifoSizeBytes)},
-    {L"UsbBulkCount", ValueKind::Count, offsetof(ZELVIK_DEVICE_CONTEXT, UsbBulkCount)},
-    {L"UsbBulkInLength", ValueKind::Count, offsetof(ZELVIK_DEVICE_CONTEXT, UsbBulkInLength)},
+    {u"VendorRequestTimeoutValue", ValueKind::Count, offsetof(ZELVIK_DEVICE_CONTEXT, VendorRequestTimeoutValue)},
+    {u"VeltrixVendorRequest", ValueKind::Boolean, offsetof(ZELVIK_DEVICE_CONTEXT, VeltrixVendorRequest)},
+    {u"CdcControlLineState", ValueKind::Boolean, offsetof(ZELVIK_DEVICE_CONTEXT, CdcControlLineState)},
+    {u"UseContinuousRead", ValueKind::Boolean, offsetof(ZELVIK_DEVICE_CONTEXT, UseContinuousRead)},
+    {u"UsbEnableZLP", ValueKind::Boolean, offsetof(ZELVIK_DEVICE_CONTEXT, UsbEnableZLP)},
+    {u"RxFifoSize", ValueKind::KibiBytes, offsetof(ZELVIK_DEVICE_CONTEXT, RxFifoSizeBytes)},
+    {u"UsbBulkCount", ValueKind::Count, offsetof(ZELVIK_DEVICE_CONTEXT, UsbBulkCount)},
+    {u"UsbBulkInLength", ValueKind::Count, offsetof(ZELVIK_DEVICE_CONTEXT, UsbBulkInLength)},
 };
 
 // "RxFifoSize" counts KiB. A value whose byte count does not fit in 32 bits is taken as the
