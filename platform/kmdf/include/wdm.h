@@ -1,0 +1,3 @@
+// Kernel basics; same declarations as ntddk.h.
+#pragma once
+#include <ntddk.h>
