@@ -27,6 +27,7 @@ struct ExecContext {
 
 ExecContext& CurrentContext();
 bool HoldsAnyLock();
+void ResetExecContexts();
 
 // Runs in a new execution context at PASSIVE_LEVEL with no lock; restores the previous context after.
 // Reports locks still held when the work returns.

@@ -53,6 +53,8 @@ class VirtualScheduler : public Scheduler {
   bool AdvanceToNextTimed();
   // Moves the clock forward to `time` (no task runs).
   void SetTimeForward(LONGLONG time);
+  // Due time of the earliest timed task, or MAXLONGLONG when there is none.
+  LONGLONG NextTimedDue() const;
   bool HasReadyWork() const;
   bool HasTimedWork() const;
   std::size_t PendingCount() const;
