@@ -134,6 +134,22 @@ TEST_F(InfMachine, OpenInf_TruncatedPublishedInfsNeverCrash) {
     }
 }
 
+TEST_F(InfMachine, OpenInf_PathOf260CharactersRefused) {
+    const std::string folder = "WINDOWS/inf/" + std::string(200, 'd');
+    const std::string name = std::string(259 - 3 - folder.size() - 1, 'n');
+    WriteFile(folder + "/" + name, std::string(kWin4Header));
+    std::string path = "C:\\" + folder + "\\" + name;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    ASSERT_EQ(path.size(), 259u);
+    HINF h = SetupOpenInfFileA(path.c_str(), NULL, INF_STYLE_WIN4, NULL);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    SetupCloseInfFile(h);
+    path.insert(2, "\\");
+    EXPECT_EQ(SetupOpenInfFileA(path.c_str(), NULL, INF_STYLE_WIN4, NULL), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+}
+
 TEST_F(InfMachine, OpenInf_FolderInsteadOfFileRefused) {
     std::filesystem::create_directories(Host("WINDOWS/inf/dir.inf"));
     EXPECT_EQ(SetupOpenInfFileA("C:\\WINDOWS\\inf\\dir.inf", NULL, INF_STYLE_WIN4, NULL), INVALID_HANDLE_VALUE);

@@ -433,7 +433,7 @@ inline void WDF_MEMORY_DESCRIPTOR_INIT_HANDLE(PWDF_MEMORY_DESCRIPTOR Descriptor,
 
 // Non-paged memory comes from the same bounded pool as ExAllocatePoolWithTag; a size of 0 is refused
 // with STATUS_INVALID_PARAMETER and a size the pool cannot give with STATUS_INSUFFICIENT_RESOURCES.
-// The buffer is zero-filled. Default parent: the driver.
+// The buffer starts with a fill pattern (pool memory is not cleared). Default parent: the driver.
 NTSTATUS WdfMemoryCreate(PWDF_OBJECT_ATTRIBUTES Attributes, POOL_TYPE PoolType, ULONG PoolTag, size_t BufferSize,
                          WDFMEMORY* Memory, PVOID* Buffer);
 NTSTATUS WdfMemoryCreatePreallocated(PWDF_OBJECT_ATTRIBUTES Attributes, PVOID Buffer, size_t BufferSize,

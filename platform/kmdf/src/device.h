@@ -111,6 +111,8 @@ class FxDevice : public FxObject {
 };
 
 FxDevice* LookupDevice(WDFDEVICE handle, const char* call);
+// The synchronisation lock WdfObjectAcquireLock takes for a device or queue (reports other objects).
+FxLock* ObjectLock(FxObject* object, const char* call);
 
 class FxFileObject : public FxObject {
  public:
@@ -152,12 +154,21 @@ class FxQueue : public FxObject {
   void Purge();
   // Cancels waiting requests of one file object (file cleanup).
   void FlushFile(FxFileObject* file);
+  // Calls `callback` (under the queue's lock) once the driver owns no request of the queue.
+  void NotifyWhenIdle(PFN_WDF_IO_QUEUE_STATE callback, WDFCONTEXT context, const char* activity);
 
  protected:
   void OnDelete() override;
 
  private:
   void DispatchNow();
+  void PostIdleNotifications();
+  struct IdleNotification {
+    PFN_WDF_IO_QUEUE_STATE callback;
+    WDFCONTEXT context;
+    const char* activity;
+  };
+  std::vector<IdleNotification> idleNotifications_;
 };
 
 FxQueue* LookupQueue(WDFQUEUE handle, const char* call);

@@ -143,6 +143,15 @@ T* CreateObject(const WDF_OBJECT_ATTRIBUTES* attributes, NTSTATUS* status, Args&
   return object;
 }
 
+// Objects deleted while work runs stay in memory until the outermost piece of work (scheduler task or
+// host call) returns, so code up the stack never touches freed memory.
+void EnterTask();
+void LeaveTask();
+struct HostCallGuard {
+  HostCallGuard() { EnterTask(); }
+  ~HostCallGuard() { LeaveTask(); }
+};
+
 // Looks up a handle expecting a given object type; reports a wrong type as InvalidCall.
 template <class T>
 T* LookupAs(WDFOBJECT handle, ObjectType type, const char* call) {

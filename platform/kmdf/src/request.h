@@ -58,6 +58,7 @@ class FxRequest : public FxObject {
   FxIoTarget* sentTo = nullptr;   // while Sent
   bool stopAcknowledged = false;  // EvtIoStop answered with WdfRequestStopAcknowledge(FALSE)
   bool stopPending = false;       // EvtIoStop called, neither acknowledged nor completed yet
+  bool presentedCounted = false;  // counts against the presenting queue's NumberOfPresentedRequests
 
   // ----- status
   NTSTATUS status = STATUS_SUCCESS;

@@ -140,7 +140,8 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
 // DIF_REMOVE takes the device's line out of the store (new file, then rename) and leaves last
 // error NO_ERROR. The set keeps its snapshot: indices do not shift and the removed device's
 // properties stay readable. A device no longer in the store (for example removed by an earlier
-// DIF_REMOVE) gives FALSE with ERROR_NO_SUCH_DEVINST. Other functions: FALSE, ERROR_DI_DO_DEFAULT.
+// DIF_REMOVE) gives FALSE with ERROR_NO_SUCH_DEVINST; a read-only store gives ERROR_ACCESS_DENIED.
+// Other functions: FALSE, ERROR_DI_DO_DEFAULT.
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                       PSP_DEVINFO_DATA DeviceInfoData);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);

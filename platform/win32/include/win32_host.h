@@ -44,7 +44,7 @@ void ResetFaults();  // removes every fault, including those from WIN32_FAULTS
 int FaultCallCount(const std::string& call);
 
 // Parses a WIN32_FAULTS value and adds its faults; returns false if any entry was malformed.
-bool InjectFaultsFromSpec(const std::string& spec);
+bool InjectFaultList(const std::string& list);
 
 // Removes every fault when it goes out of scope, so a test cannot leak faults into the next.
 class FaultScope {

@@ -33,6 +33,7 @@ CString::Data* NewData(int capacity) {
     d->capacity = capacity;
     d->chars = new char[static_cast<size_t>(capacity) + 1];
     d->chars[0] = '\0';
+    d->chars[capacity] = '\0';
     return d;
 }
 
@@ -214,7 +215,7 @@ void CString::ReleaseBuffer(int newLength) {
     if (data_ == nullptr) return;
     if (newLength < 0) {
         const void* nul = std::memchr(data_->chars, '\0', static_cast<size_t>(data_->capacity) + 1);
-        newLength = static_cast<int>(static_cast<const char*>(nul) - data_->chars);
+        newLength = nul == nullptr ? data_->capacity : static_cast<int>(static_cast<const char*>(nul) - data_->chars);
     }
     if (newLength > data_->capacity) newLength = data_->capacity;
     data_->length = newLength;

@@ -33,13 +33,13 @@ bool ParseNumber(const std::string& text, long long* value) {
     return true;
 }
 
-bool AddFromSpec(FaultTable& table, const std::string& spec) {
+bool AddFromList(FaultTable& table, const std::string& list) {
     bool allGood = true;
     size_t pos = 0;
-    while (pos <= spec.size()) {
-        size_t comma = spec.find(',', pos);
-        if (comma == std::string::npos) comma = spec.size();
-        const std::string entry = spec.substr(pos, comma - pos);
+    while (pos <= list.size()) {
+        size_t comma = list.find(',', pos);
+        if (comma == std::string::npos) comma = list.size();
+        const std::string entry = list.substr(pos, comma - pos);
         pos = comma + 1;
         if (entry.empty()) continue;
         const size_t eq = entry.find('=');
@@ -75,7 +75,7 @@ bool AddFromSpec(FaultTable& table, const std::string& spec) {
 FaultTable& Table() {
     static FaultTable* table = [] {
         auto* t = new FaultTable;  // never destroyed: usable from static destructors too
-        if (const char* spec = std::getenv("WIN32_FAULTS")) (void)AddFromSpec(*t, spec);
+        if (const char* list = std::getenv("WIN32_FAULTS")) (void)AddFromList(*t, list);
         return t;
     }();
     return *table;
@@ -117,10 +117,10 @@ int FaultCallCount(const std::string& call) {
     return it == t.faults.end() ? 0 : it->second.calls;
 }
 
-bool InjectFaultsFromSpec(const std::string& spec) {
+bool InjectFaultList(const std::string& list) {
     FaultTable& t = Table();
     std::lock_guard<std::mutex> guard(t.lock);
-    return AddFromSpec(t, spec);
+    return AddFromList(t, list);
 }
 
 namespace detail {

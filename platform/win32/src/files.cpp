@@ -66,30 +66,41 @@ struct FindState {
 std::mutex g_findLock;
 std::set<FindState*> g_searches;
 
-// Wildcard match as FindFirstFileA does it: letter case ignored, '*' any run, '?' one character,
-// and a '.' in the mask also matches the end of a name when only wildcards follow it (so "*.*"
-// and "oem*.*" match names without a dot).
+// True when the rest of a mask matches the end of a name: only '*', or a '.' followed by nothing
+// but wildcards and dots (so "*.*" and "oem*.*" also match names without a dot).
+bool MatchesEmpty(const char* mask) {
+    while (*mask == '*') ++mask;
+    if (*mask == '\0') return true;
+    if (*mask != '.') return false;
+    for (++mask; *mask != '\0'; ++mask)
+        if (*mask != '*' && *mask != '?' && *mask != '.') return false;
+    return true;
+}
+
+// Wildcard match as FindFirstFileA does it: letter case ignored, '*' any run, '?' one character.
+// On a mismatch only the last '*' is retried one character further, which keeps the work at
+// mask length times name length whatever the mask.
 bool MaskMatch(const char* mask, const char* name) {
-    while (*mask != '\0') {
+    const char* starMask = nullptr;
+    const char* starName = nullptr;
+    while (true) {
         if (*mask == '*') {
             while (*mask == '*') ++mask;
-            if (*mask == '\0') return true;
-            for (const char* n = name;; ++n) {
-                if (MaskMatch(mask, n)) return true;
-                if (*n == '\0') return false;
-            }
+            starMask = mask;
+            starName = name;
+            continue;
         }
         if (*name == '\0') {
-            if (*mask != '.') return false;
-            for (const char* m = mask + 1; *m != '\0'; ++m)
-                if (*m != '*' && *m != '?' && *m != '.') return false;
-            return true;
+            if (MatchesEmpty(mask)) return true;
+        } else if (*mask != '\0' && (*mask == '?' || UpperChar(*mask) == UpperChar(*name))) {
+            ++mask;
+            ++name;
+            continue;
         }
-        if (*mask != '?' && UpperChar(*mask) != UpperChar(*name)) return false;
-        ++mask;
-        ++name;
+        if (starMask == nullptr || *starName == '\0') return false;
+        mask = starMask;
+        name = ++starName;
     }
-    return *name == '\0';
 }
 
 void FillEntry(const std::string& name, const struct stat& st, WIN32_FIND_DATAA* data) {
@@ -159,7 +170,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     MappedPath mapped;
     struct stat st;
     if (!StatExisting(lpFileName, &mapped, &st)) return FALSE;
-    // Windows refuses to delete a directory or a read-only file; the host (especially as root)
+    // Windows refuses to delete a directory or a read-only file; the host (in particular as root)
     // would not, so both are checked here.
     if (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0) {
         SetLastError(ERROR_ACCESS_DENIED);

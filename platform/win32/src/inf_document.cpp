@@ -143,7 +143,6 @@ DWORD Document::Parse(const std::string& text, unsigned* errorLine) {
             if (pos < text.size() && text[pos] == '\r') ++pos;
             if (pos < text.size() && text[pos] == '\n') ++pos;
         }
-        const bool atEnd = phys.empty() && pos >= text.size();
         ++lineNo;
 
         size_t i = 0;
@@ -215,7 +214,7 @@ DWORD Document::Parse(const std::string& text, unsigned* errorLine) {
                 line.hasKey = true;
                 line.key = token.Finish();
                 sawEquals = true;
-            } else if (c == '\\' && RestIsBlankOrComment(phys, i + 1) && !atEnd) {
+            } else if (c == '\\' && RestIsBlankOrComment(phys, i + 1)) {
                 continued = true;
                 break;
             } else if (c == '%') {

@@ -56,8 +56,11 @@ bool ParseDeviceLine(const std::string& text, Device* device) {
         return false;
     device->instanceId = fields[0];
     device->hardwareIds.clear();
-    for (size_t i = 2; i < fields.size(); ++i)
-        if (!fields[i].empty()) device->hardwareIds.push_back(fields[i]);
+    // A NUL byte would split an ID inside the multi-string; the ID ends there instead.
+    for (size_t i = 2; i < fields.size(); ++i) {
+        const std::string id = fields[i].substr(0, fields[i].find('\0'));
+        if (!id.empty()) device->hardwareIds.push_back(id);
+    }
     return true;
 }
 
@@ -115,6 +118,9 @@ DWORD RemoveFromStore(const std::string& instanceId) {
     bool missing = false;
     if (!ReadStore(&content, &error, &missing)) return error;
     if (missing) return ERROR_NO_SUCH_DEVINST;
+    // Windows will not replace a read-only file; the host's rename would, so it is checked here.
+    struct stat st;
+    if (stat(win32host::DeviceStorePath().c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) return ERROR_ACCESS_DENIED;
 
     std::string kept;
     bool found = false;

@@ -248,3 +248,16 @@ ULONG QueueRequestCount(WDFQUEUE queue);
 std::size_t LiveObjectCount();
 
 }  // namespace kmdf_host
+
+namespace kmdf_host {
+
+// ---------------------------------------------------------------------------------------------------
+// A generic I/O target whose far side the test drives: requests sent to it stay pending until
+// ManualTargetComplete; a cancellation completes them with STATUS_CANCELLED unless turned off.
+WDFIOTARGET CreateManualIoTarget(WDFDEVICE device);
+std::vector<WDFREQUEST> ManualTargetPending(WDFIOTARGET target);
+bool ManualTargetComplete(WDFIOTARGET target, WDFREQUEST request, NTSTATUS status, ULONG_PTR information);
+void ManualTargetSetCancelCompletes(WDFIOTARGET target, bool completes);
+int ManualTargetCancelCount(WDFIOTARGET target);
+
+}  // namespace kmdf_host
