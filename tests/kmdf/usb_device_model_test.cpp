@@ -1,9 +1,9 @@
 // Simulated USB devices on their own, driven the way the layer's pipe targets drive them: descriptors,
 // bulk-in delivery, bulk-out recording, control answers, faults, and the two ready models.
 #include <gtest/gtest.h>
-
 #include <kmdf_host/host.h>
 #include <kmdf_host/usb_device.h>
+#include <testbed/kmdf_test.h>
 #include <testbed_usb/loopback_device.h>
 #include <testbed_usb/modem_device.h>
 
@@ -13,13 +13,6 @@
 #include <vector>
 
 namespace {
-
-// Each test starts and ends with a fresh simulated system (clock, scheduler).
-class FreshSystem : public ::testing::Test {
- protected:
-  void SetUp() override { kmdf_host::ResetSystem(); }
-  void TearDown() override { kmdf_host::ResetSystem(); }
-};
 
 using kmdf_host::UsbControlAnswer;
 using kmdf_host::UsbDescriptorBuilder;
@@ -72,7 +65,7 @@ struct Control {
   }
 };
 
-class UsbDeviceModelTest : public FreshSystem {
+class UsbDeviceModelTest : public testbed::KmdfTest {
  protected:
   UsbDeviceModel model_{UsbDescriptorBuilder().Interface(0).BulkIn(0x81, 64).BulkOut(0x02, 64).Build()};
 };
@@ -266,13 +259,13 @@ TEST_P(UsbControlAnswerTest, Control_EndsAsTheAnswerSays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, UsbControlAnswerTest,
-    ::testing::Values(
-        ControlAnswerCase{"Ack", UsbControlAnswer::Ack(), true, STATUS_SUCCESS, USBD_STATUS_SUCCESS},
-        ControlAnswerCase{"Stall", UsbControlAnswer::Stall(), true, STATUS_UNSUCCESSFUL, USBD_STATUS_STALL_PID},
-        ControlAnswerCase{"Failure", UsbControlAnswer::Failure(UsbFault::TransferError()), true,
-                          STATUS_UNSUCCESSFUL, USBD_STATUS_XACT_ERROR},
-        ControlAnswerCase{"NoAnswer", UsbControlAnswer::NoAnswer(), false, 0, 0},
-        ControlAnswerCase{"Delayed", UsbControlAnswer::Ack({}, 10), false, 0, 0}),
+    ::testing::Values(ControlAnswerCase{"Ack", UsbControlAnswer::Ack(), true, STATUS_SUCCESS, USBD_STATUS_SUCCESS},
+                      ControlAnswerCase{"Stall", UsbControlAnswer::Stall(), true, STATUS_UNSUCCESSFUL,
+                                        USBD_STATUS_STALL_PID},
+                      ControlAnswerCase{"Failure", UsbControlAnswer::Failure(UsbFault::TransferError()), true,
+                                        STATUS_UNSUCCESSFUL, USBD_STATUS_XACT_ERROR},
+                      ControlAnswerCase{"NoAnswer", UsbControlAnswer::NoAnswer(), false, 0, 0},
+                      ControlAnswerCase{"Delayed", UsbControlAnswer::Ack({}, 10), false, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UsbDeviceModelTest, Control_StandardGetDescriptorAnswersFromTheDescriptors) {
@@ -289,7 +282,7 @@ TEST_F(UsbDeviceModelTest, Control_StandardGetDescriptorAnswersFromTheDescriptor
 
 // ---- Ready models ----------------------------------------------------------------------------------
 
-class LoopbackDeviceTest : public FreshSystem {
+class LoopbackDeviceTest : public testbed::KmdfTest {
  protected:
   testbed::LoopbackUsbDevice device_;
 };
@@ -317,7 +310,7 @@ TEST_F(LoopbackDeviceTest, EchoDelay_HoldsTheEchoUntilItPasses) {
   EXPECT_EQ(read.Text(), "later");
 }
 
-class ModemDeviceTest : public FreshSystem {
+class ModemDeviceTest : public testbed::KmdfTest {
  protected:
   // Everything the modem has queued on bulk-in, read chunk by chunk.
   std::string Drain() {

@@ -120,8 +120,7 @@ FORCEINLINE void WDF_USB_DEVICE_SELECT_CONFIG_PARAMS_INIT_SINGLE_INTERFACE(
 }
 
 FORCEINLINE void WDF_USB_DEVICE_SELECT_CONFIG_PARAMS_INIT_MULTIPLE_INTERFACES(
-    PWDF_USB_DEVICE_SELECT_CONFIG_PARAMS Params, UCHAR NumberInterfaces,
-    PWDF_USB_INTERFACE_SETTING_PAIR SettingPairs) {
+    PWDF_USB_DEVICE_SELECT_CONFIG_PARAMS Params, UCHAR NumberInterfaces, PWDF_USB_INTERFACE_SETTING_PAIR SettingPairs) {
   RtlZeroMemory(Params, sizeof(WDF_USB_DEVICE_SELECT_CONFIG_PARAMS));
   Params->Size = sizeof(WDF_USB_DEVICE_SELECT_CONFIG_PARAMS);
   if (SettingPairs != NULL && NumberInterfaces != 0) {
@@ -204,8 +203,8 @@ static_assert(sizeof(WDF_USB_CONTROL_SETUP_PACKET) == 8, "setup packet is 8 byte
 
 FORCEINLINE void WDF_USB_CONTROL_SETUP_PACKET_INIT(PWDF_USB_CONTROL_SETUP_PACKET Packet,
                                                    WDF_USB_BMREQUEST_DIRECTION Direction,
-                                                   WDF_USB_BMREQUEST_RECIPIENT Recipient, BYTE Request,
-                                                   USHORT Value, USHORT Index) {
+                                                   WDF_USB_BMREQUEST_RECIPIENT Recipient, BYTE Request, USHORT Value,
+                                                   USHORT Index) {
   RtlZeroMemory(Packet, sizeof(WDF_USB_CONTROL_SETUP_PACKET));
   Packet->Packet.bm.Request.Dir = static_cast<BYTE>(Direction);
   Packet->Packet.bm.Request.Type = static_cast<BYTE>(BmRequestStandard);
@@ -243,8 +242,7 @@ FORCEINLINE void WDF_USB_CONTROL_SETUP_PACKET_INIT_VENDOR(PWDF_USB_CONTROL_SETUP
 
 FORCEINLINE void WDF_USB_CONTROL_SETUP_PACKET_INIT_FEATURE(PWDF_USB_CONTROL_SETUP_PACKET Packet,
                                                            WDF_USB_BMREQUEST_RECIPIENT BmRequestRecipient,
-                                                           USHORT FeatureSelector, USHORT Index,
-                                                           BOOLEAN SetFeature) {
+                                                           USHORT FeatureSelector, USHORT Index, BOOLEAN SetFeature) {
   RtlZeroMemory(Packet, sizeof(WDF_USB_CONTROL_SETUP_PACKET));
   Packet->Packet.bm.Request.Dir = static_cast<BYTE>(BmRequestHostToDevice);
   Packet->Packet.bm.Request.Type = static_cast<BYTE>(BmRequestStandard);
@@ -320,7 +318,7 @@ typedef struct _WDF_USB_REQUEST_COMPLETION_PARAMS {
 // Continuous reader.
 
 typedef VOID EVT_WDF_USB_READER_COMPLETION_ROUTINE(WDFUSBPIPE Pipe, WDFMEMORY Buffer, size_t NumBytesTransferred,
-                                                  WDFCONTEXT Context);
+                                                   WDFCONTEXT Context);
 typedef EVT_WDF_USB_READER_COMPLETION_ROUTINE* PFN_WDF_USB_READER_COMPLETION_ROUTINE;
 
 typedef BOOLEAN EVT_WDF_USB_READERS_FAILED(WDFUSBPIPE Pipe, NTSTATUS Status, USBD_STATUS UsbdStatus);
@@ -338,10 +336,9 @@ typedef struct _WDF_USB_CONTINUOUS_READER_CONFIG {
   PFN_WDF_USB_READERS_FAILED EvtUsbTargetPipeReadersFailed;
 } WDF_USB_CONTINUOUS_READER_CONFIG, *PWDF_USB_CONTINUOUS_READER_CONFIG;
 
-FORCEINLINE void WDF_USB_CONTINUOUS_READER_CONFIG_INIT(PWDF_USB_CONTINUOUS_READER_CONFIG Config,
-                                                       PFN_WDF_USB_READER_COMPLETION_ROUTINE EvtUsbTargetPipeReadComplete,
-                                                       WDFCONTEXT EvtUsbTargetPipeReadCompleteContext,
-                                                       size_t TransferLength) {
+FORCEINLINE void WDF_USB_CONTINUOUS_READER_CONFIG_INIT(
+    PWDF_USB_CONTINUOUS_READER_CONFIG Config, PFN_WDF_USB_READER_COMPLETION_ROUTINE EvtUsbTargetPipeReadComplete,
+    WDFCONTEXT EvtUsbTargetPipeReadCompleteContext, size_t TransferLength) {
   RtlZeroMemory(Config, sizeof(WDF_USB_CONTINUOUS_READER_CONFIG));
   Config->Size = sizeof(WDF_USB_CONTINUOUS_READER_CONFIG);
   Config->EvtUsbTargetPipeReadComplete = EvtUsbTargetPipeReadComplete;
@@ -390,12 +387,16 @@ NTSTATUS WdfUsbTargetDeviceSendControlTransferSynchronously(WDFUSBDEVICE UsbDevi
                                                             PWDF_MEMORY_DESCRIPTOR MemoryDescriptor,
                                                             PULONG BytesTransferred);
 
+// STATUS_SUCCESS while the device is attached, STATUS_DEVICE_NOT_CONNECTED once it has gone (PASSIVE_LEVEL).
+NTSTATUS WdfUsbTargetDeviceIsConnectedSynchronous(WDFUSBDEVICE UsbDevice);
+// Resets the device's port: every halted endpoint is cleared (PASSIVE_LEVEL).
+NTSTATUS WdfUsbTargetDeviceResetPortSynchronously(WDFUSBDEVICE UsbDevice);
+
 // Formats a request for an asynchronous control transfer on the device target. TransferMemory may be
 // NULL (no data stage).
 NTSTATUS WdfUsbTargetDeviceFormatRequestForControlTransfer(WDFUSBDEVICE UsbDevice, WDFREQUEST Request,
                                                            PWDF_USB_CONTROL_SETUP_PACKET SetupPacket,
-                                                           WDFMEMORY TransferMemory,
-                                                           PWDFMEMORY_OFFSET TransferOffset);
+                                                           WDFMEMORY TransferMemory, PWDFMEMORY_OFFSET TransferOffset);
 
 // ---------------------------------------------------------------------------------------------------
 // USB interfaces.
@@ -467,7 +468,9 @@ inline void WdfIoTargetStop(WDFUSBPIPE Pipe, WDF_IO_TARGET_SENT_IO_ACTION Action
 inline WDF_IO_TARGET_STATE WdfIoTargetGetState(WDFUSBPIPE Pipe) {
   return WdfIoTargetGetState(WdfUsbTargetPipeGetIoTarget(Pipe));
 }
-inline WDFDEVICE WdfIoTargetGetDevice(WDFUSBPIPE Pipe) { return WdfIoTargetGetDevice(WdfUsbTargetPipeGetIoTarget(Pipe)); }
+inline WDFDEVICE WdfIoTargetGetDevice(WDFUSBPIPE Pipe) {
+  return WdfIoTargetGetDevice(WdfUsbTargetPipeGetIoTarget(Pipe));
+}
 inline BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFUSBDEVICE UsbDevice, PWDF_REQUEST_SEND_OPTIONS Options) {
   return WdfRequestSend(Request, WdfUsbTargetDeviceGetIoTarget(UsbDevice), Options);
 }

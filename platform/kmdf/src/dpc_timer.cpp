@@ -43,7 +43,7 @@ void RunDpc(WDFDPC handle) {
   FxLock* lock = dpc->Lock();
   if (lock != nullptr && !lock->TryAcquireForCallback()) {
     // The lock is held by a context that is waiting; try again later.
-    dpc->task = Sched().Post([handle]() { RunDpc(handle); });
+    dpc->task = Sched().PostAt(Sched().Now() + 1, [handle]() { RunDpc(handle); });
     return;
   }
   dpc->queued = false;
@@ -117,7 +117,7 @@ void RunTimerCallback(WDFTIMER handle) {
   if (timer == nullptr || !timer->callbackQueued) return;
   FxLock* lock = timer->Lock();
   if (lock != nullptr && !lock->TryAcquireForCallback()) {
-    timer->callbackTask = Sched().Post([handle]() { RunTimerCallback(handle); });
+    timer->callbackTask = Sched().PostAt(Sched().Now() + 1, [handle]() { RunTimerCallback(handle); });
     return;
   }
   timer->callbackQueued = false;

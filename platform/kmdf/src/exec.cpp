@@ -103,7 +103,9 @@ void RunOrRepost(FxLock* lock, const char* activity, std::function<void()> callb
     ran = RunNow(lock, callback);
   }
   if (!ran) {
-    Sched().Post([lock, activity, callback = std::move(callback)]() mutable {
+    // The lock belongs to a context that is not running (it waits, or the host holds it): try again a
+    // moment later rather than spinning on ready work.
+    Sched().PostAt(Sched().Now() + 1, [lock, activity, callback = std::move(callback)]() mutable {
       RunOrRepost(lock, activity, std::move(callback));
     });
   }
@@ -134,14 +136,14 @@ std::uint64_t PostPassive(const char* activity, std::function<void()> callback) 
 }
 
 bool CheckMayWait(const char* what) {
-  if (g_context.irql > PASSIVE_LEVEL) {
-    kmdf_host::ReportVerifier(kmdf_host::VerifierCheck::WaitAtDispatch,
-                              std::string(what) + " waits at DISPATCH_LEVEL (" + g_context.activity + ")");
-    return false;
-  }
   if (!g_context.heldLocks.empty()) {
     kmdf_host::ReportVerifier(kmdf_host::VerifierCheck::WaitUnderLock,
                               std::string(what) + " waits while holding a lock (" + g_context.activity + ")");
+    return false;
+  }
+  if (g_context.irql > PASSIVE_LEVEL) {
+    kmdf_host::ReportVerifier(kmdf_host::VerifierCheck::WaitAtDispatch,
+                              std::string(what) + " waits at DISPATCH_LEVEL (" + g_context.activity + ")");
     return false;
   }
   return true;

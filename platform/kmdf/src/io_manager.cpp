@@ -2,6 +2,7 @@
 // control codes delivered to the device's default queue, cancellation, and cleanup/close of handles.
 #include "io_manager.h"
 
+#include "io_target.h"
 #include "system.h"
 
 #include <algorithm>
@@ -225,7 +226,8 @@ void IoManagerDeviceGone(FxDevice* device) {
     if (packet->request != nullptr) {
       FxRequest* request = packet->request;
       if (request->sentTo != nullptr) {
-        // Leave the target's bookkeeping consistent; the target goes with the device.
+        // The target goes with the device; the request no longer counts as sent.
+        request->sentTo->ForgetSent(request);
         request->place = RequestPlace::DriverOwned;
         request->sentTo = nullptr;
       }

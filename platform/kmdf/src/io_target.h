@@ -51,6 +51,9 @@ class FxIoTarget : public FxObject {
   // Called by the device side when a sent request finished. Ignored if the request is not sent here.
   void CompleteSent(FxRequest* request, NTSTATUS status, ULONG_PTR information);
 
+  // Drops a request from the sent list without completing it (the request goes away).
+  void ForgetSent(FxRequest* request) { RemoveSent(request); }
+
   // Requests sent and not yet completed, in sending order.
   const std::vector<FxRequest*>& SentRequests() const { return sent_; }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <deque>
 #include <new>
 #include <unordered_map>
 
@@ -19,7 +20,7 @@ struct Slot {
 };
 
 std::vector<Slot> g_slots;
-std::vector<std::uint32_t> g_freeSlots;
+std::deque<std::uint32_t> g_freeSlots;
 std::unordered_map<const void*, FxObject*> g_contexts;
 std::vector<std::unique_ptr<FxObject>> g_graveyard;
 std::unordered_map<const FxObject*, std::uint32_t> g_slotOf;
@@ -280,7 +281,7 @@ void ObjectTable::Free(FxObject* object) {
   slot.generation = slot.generation + 1;
   if (slot.generation == 0) slot.generation = 1;
   g_graveyard.push_back(std::move(slot.object));
-  g_freeSlots.insert(g_freeSlots.begin(), index);  // reuse old slots last
+  g_freeSlots.push_front(index);  // the slot freed longest ago is reused first
 }
 
 FxObject* ObjectTable::ObjectOfContext(const void* context) {

@@ -38,6 +38,7 @@ const char* ToString(ObjectType type);
 
 class FxDevice;
 class FxDriver;
+void ResetObjects();
 
 class FxObject {
  public:
@@ -88,6 +89,7 @@ class FxObject {
 
  private:
   friend class ObjectTable;
+  friend void ResetObjects();
   struct ContextRecord {
     PCWDF_OBJECT_CONTEXT_TYPE_INFO type = nullptr;
     PFN_WDF_OBJECT_CONTEXT_CLEANUP cleanup = nullptr;

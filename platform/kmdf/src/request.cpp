@@ -3,6 +3,7 @@
 
 #include "device.h"
 #include "io_manager.h"
+#include "io_target.h"
 #include "system.h"
 
 #include <algorithm>
@@ -81,6 +82,10 @@ void FxRequest::ResetForReuse(NTSTATUS newStatus) {
 }
 
 void FxRequest::OnDelete() {
+  if (place == RequestPlace::Sent && sentTo != nullptr) {
+    sentTo->ForgetSent(this);
+    sentTo = nullptr;
+  }
   if (timeoutTask != 0) {
     Sched().Cancel(timeoutTask);
     timeoutTask = 0;

@@ -2,13 +2,11 @@
 //
 // Runs on the scheduler's thread. A transfer's completion callback belongs to the layer, which defers
 // the report to the driver through the scheduler, so completing a transfer here never runs driver code.
-#include <kmdf_host/usb_device.h>
-
 #include <kmdf_host/scheduler.h>
+#include <kmdf_host/usb_device.h>
 
 #include <algorithm>
 #include <cstring>
-
 
 namespace kmdf_host {
 
@@ -131,17 +129,15 @@ UsbDescriptorBuilder& UsbDescriptorBuilder::BulkIn(UCHAR address, USHORT maxPack
 }
 
 UsbDescriptorBuilder& UsbDescriptorBuilder::BulkOut(UCHAR address, USHORT maxPacketSize) {
-  return Endpoint(static_cast<UCHAR>(address & ~USB_ENDPOINT_DIRECTION_MASK), USB_ENDPOINT_TYPE_BULK,
-                  maxPacketSize);
+  return Endpoint(static_cast<UCHAR>(address & ~USB_ENDPOINT_DIRECTION_MASK), USB_ENDPOINT_TYPE_BULK, maxPacketSize);
 }
 
 UsbDescriptorBuilder& UsbDescriptorBuilder::InterruptIn(UCHAR address, USHORT maxPacketSize, UCHAR interval) {
-  return Endpoint(static_cast<UCHAR>(address | USB_ENDPOINT_DIRECTION_MASK), USB_ENDPOINT_TYPE_INTERRUPT,
-                  maxPacketSize, interval);
+  return Endpoint(static_cast<UCHAR>(address | USB_ENDPOINT_DIRECTION_MASK), USB_ENDPOINT_TYPE_INTERRUPT, maxPacketSize,
+                  interval);
 }
 
-UsbDescriptorBuilder& UsbDescriptorBuilder::Endpoint(UCHAR address, UCHAR type, USHORT maxPacketSize,
-                                                     UCHAR interval) {
+UsbDescriptorBuilder& UsbDescriptorBuilder::Endpoint(UCHAR address, UCHAR type, USHORT maxPacketSize, UCHAR interval) {
   UsbEndpointConfig ep;
   ep.address = address;
   ep.type = type;
@@ -516,7 +512,8 @@ std::optional<UsbControlAnswer> UsbDeviceModel::StandardAnswer(const UsbSetupPac
           const auto* p = reinterpret_cast<const uint8_t*>(&config_.device);
           return UsbControlAnswer::Ack(std::vector<uint8_t>(p, p + sizeof(USB_DEVICE_DESCRIPTOR)));
         }
-        if (type == USB_CONFIGURATION_DESCRIPTOR_TYPE) return UsbControlAnswer::Ack(config_.ConfigurationDescriptorBytes());
+        if (type == USB_CONFIGURATION_DESCRIPTOR_TYPE)
+          return UsbControlAnswer::Ack(config_.ConfigurationDescriptorBytes());
         return UsbControlAnswer::Stall();
       }
       case USB_REQUEST_GET_STATUS:

@@ -3,19 +3,16 @@
 //
 // The WdfUsbTargetDevice* calls that wait (selection is immediate here; control transfers are not) run
 // at PASSIVE_LEVEL without a lock; misuse is reported to the verifier.
-#include "usb_target.h"
-
-#include "exec.h"
-#include "system.h"
-
 #include <algorithm>
 #include <cstring>
 
+#include "exec.h"
+#include "system.h"
+#include "usb_target.h"
+
 namespace kmdf {
 
-namespace {
-
-bool CheckPassive(const char* call) {
+bool UsbCheckPassive(const char* call) {
   if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
     kmdf_host::ReportVerifier(kmdf_host::VerifierCheck::WrongLevel, std::string(call) + " called above PASSIVE_LEVEL");
     return false;
@@ -23,13 +20,12 @@ bool CheckPassive(const char* call) {
   return true;
 }
 
-void ReportInvalid(const char* call, const std::string& what) {
+void UsbReportInvalid(const char* call, const std::string& what) {
   kmdf_host::ReportVerifier(kmdf_host::VerifierCheck::InvalidCall, std::string(call) + ": " + what);
 }
 
-// The buffer a memory descriptor names; false for an unusable descriptor.
-bool DescriptorBuffer(const WDF_MEMORY_DESCRIPTOR* descriptor, std::uint8_t** buffer, size_t* length,
-                      const char* call) {
+bool UsbDescriptorBuffer(const WDF_MEMORY_DESCRIPTOR* descriptor, std::uint8_t** buffer, size_t* length,
+                         const char* call) {
   *buffer = nullptr;
   *length = 0;
   if (descriptor == nullptr) return true;
@@ -58,8 +54,6 @@ bool DescriptorBuffer(const WDF_MEMORY_DESCRIPTOR* descriptor, std::uint8_t** bu
       return false;
   }
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------------------------------
 // Objects
@@ -214,8 +208,8 @@ NTSTATUS RunUsbTransferSynchronously(kmdf_host::UsbDeviceModel& model, kmdf_host
     state->result = r;
   };
   kmdf_host::UsbTransferPtr transfer;
-  const bool in = kind == kmdf_host::UsbTransferKind::In ||
-                  (kind == kmdf_host::UsbTransferKind::Control && setup.IsDeviceToHost());
+  const bool in =
+      kind == kmdf_host::UsbTransferKind::In || (kind == kmdf_host::UsbTransferKind::Control && setup.IsDeviceToHost());
   if (in) state->data.assign(length, 0);
   switch (kind) {
     case kmdf_host::UsbTransferKind::In:
@@ -262,13 +256,13 @@ using namespace kmdf;
 NTSTATUS WdfUsbTargetDeviceCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES Attributes, WDFUSBDEVICE* UsbDevice) {
   const char* call = "WdfUsbTargetDeviceCreate";
   if (UsbDevice == nullptr) {
-    ReportInvalid(call, "no output handle");
+    UsbReportInvalid(call, "no output handle");
     return STATUS_INVALID_PARAMETER;
   }
   *UsbDevice = nullptr;
   FxDevice* device = LookupDevice(Device, call);
   if (device == nullptr) return STATUS_INVALID_HANDLE;
-  if (!CheckPassive(call)) return STATUS_INVALID_DEVICE_STATE;
+  if (!UsbCheckPassive(call)) return STATUS_INVALID_DEVICE_STATE;
   NTSTATUS status = kmdf_host::CheckFault(call);
   if (!NT_SUCCESS(status)) return status;
   if (!device->usbModel) return STATUS_NOT_SUPPORTED;  // no USB device behind this device
@@ -299,7 +293,7 @@ void WdfUsbTargetDeviceGetDeviceDescriptor(WDFUSBDEVICE UsbDevice, PUSB_DEVICE_D
   const char* call = "WdfUsbTargetDeviceGetDeviceDescriptor";
   FxUsbDevice* target = LookupUsbDevice(UsbDevice, call);
   if (UsbDeviceDescriptor == nullptr) {
-    ReportInvalid(call, "no descriptor buffer");
+    UsbReportInvalid(call, "no descriptor buffer");
     return;
   }
   if (target == nullptr) {
@@ -315,7 +309,7 @@ NTSTATUS WdfUsbTargetDeviceRetrieveConfigDescriptor(WDFUSBDEVICE UsbDevice, PVOI
   FxUsbDevice* target = LookupUsbDevice(UsbDevice, call);
   if (target == nullptr) return STATUS_INVALID_HANDLE;
   if (ConfigDescriptorLength == nullptr) {
-    ReportInvalid(call, "no length");
+    UsbReportInvalid(call, "no length");
     return STATUS_INVALID_PARAMETER;
   }
   NTSTATUS status = kmdf_host::CheckFault(call);
@@ -336,7 +330,7 @@ NTSTATUS WdfUsbTargetDeviceRetrieveInformation(WDFUSBDEVICE UsbDevice, PWDF_USB_
   FxUsbDevice* target = LookupUsbDevice(UsbDevice, call);
   if (target == nullptr) return STATUS_INVALID_HANDLE;
   if (Information == nullptr || Information->Size != sizeof(WDF_USB_DEVICE_INFORMATION)) {
-    ReportInvalid(call, "information record without its size");
+    UsbReportInvalid(call, "information record without its size");
     return STATUS_INVALID_PARAMETER;
   }
   Information->UsbdVersionInformation.USBDI_Version = 0x600;
@@ -355,9 +349,9 @@ NTSTATUS WdfUsbTargetDeviceSelectConfig(WDFUSBDEVICE UsbDevice, PWDF_OBJECT_ATTR
   const char* call = "WdfUsbTargetDeviceSelectConfig";
   FxUsbDevice* target = LookupUsbDevice(UsbDevice, call);
   if (target == nullptr) return STATUS_INVALID_HANDLE;
-  if (!CheckPassive(call)) return STATUS_INVALID_DEVICE_STATE;
+  if (!UsbCheckPassive(call)) return STATUS_INVALID_DEVICE_STATE;
   if (Params == nullptr || Params->Size != sizeof(WDF_USB_DEVICE_SELECT_CONFIG_PARAMS)) {
-    ReportInvalid(call, "parameters not initialised");
+    UsbReportInvalid(call, "parameters not initialised");
     return STATUS_INVALID_PARAMETER;
   }
   NTSTATUS status = kmdf_host::CheckFault(call);
@@ -443,14 +437,14 @@ NTSTATUS WdfUsbTargetDeviceSendControlTransferSynchronously(WDFUSBDEVICE UsbDevi
   FxUsbDevice* target = LookupUsbDevice(UsbDevice, call);
   if (target == nullptr) return STATUS_INVALID_HANDLE;
   if (SetupPacket == nullptr) {
-    ReportInvalid(call, "no setup packet");
+    UsbReportInvalid(call, "no setup packet");
     return STATUS_INVALID_PARAMETER;
   }
   if (Request != nullptr) {
     FxRequest* request = LookupRequest(Request, call);
     if (request == nullptr || !CheckDriverOwns(request, call)) return STATUS_INVALID_DEVICE_REQUEST;
   }
-  if (!CheckPassive(call) || !CheckMayWait(call)) return STATUS_INVALID_DEVICE_STATE;
+  if (!UsbCheckPassive(call) || !CheckMayWait(call)) return STATUS_INVALID_DEVICE_STATE;
   NTSTATUS status = kmdf_host::CheckFault(call);
   if (!NT_SUCCESS(status)) return status;
   const bool ignoreState =
@@ -459,8 +453,8 @@ NTSTATUS WdfUsbTargetDeviceSendControlTransferSynchronously(WDFUSBDEVICE UsbDevi
 
   std::uint8_t* buffer = nullptr;
   size_t length = 0;
-  if (!DescriptorBuffer(MemoryDescriptor, &buffer, &length, call)) {
-    ReportInvalid(call, "unusable memory descriptor");
+  if (!UsbDescriptorBuffer(MemoryDescriptor, &buffer, &length, call)) {
+    UsbReportInvalid(call, "unusable memory descriptor");
     return STATUS_INVALID_PARAMETER;
   }
   if (length > MAXUSHORT) return STATUS_INVALID_PARAMETER;
@@ -476,17 +470,40 @@ NTSTATUS WdfUsbTargetDeviceSendControlTransferSynchronously(WDFUSBDEVICE UsbDevi
   return status;
 }
 
+NTSTATUS WdfUsbTargetDeviceIsConnectedSynchronous(WDFUSBDEVICE UsbDevice) {
+  const char* call = "WdfUsbTargetDeviceIsConnectedSynchronous";
+  FxUsbDevice* target = LookupUsbDevice(UsbDevice, call);
+  if (target == nullptr) return STATUS_INVALID_HANDLE;
+  if (!UsbCheckPassive(call)) return STATUS_INVALID_DEVICE_STATE;
+  NTSTATUS status = kmdf_host::CheckFault(call);
+  if (!NT_SUCCESS(status)) return status;
+  return target->Model()->Gone() ? STATUS_DEVICE_NOT_CONNECTED : STATUS_SUCCESS;
+}
+
+NTSTATUS WdfUsbTargetDeviceResetPortSynchronously(WDFUSBDEVICE UsbDevice) {
+  const char* call = "WdfUsbTargetDeviceResetPortSynchronously";
+  FxUsbDevice* target = LookupUsbDevice(UsbDevice, call);
+  if (target == nullptr) return STATUS_INVALID_HANDLE;
+  if (!UsbCheckPassive(call)) return STATUS_INVALID_DEVICE_STATE;
+  NTSTATUS status = kmdf_host::CheckFault(call);
+  if (!NT_SUCCESS(status)) return status;
+  auto& model = *target->Model();
+  if (model.Gone()) return STATUS_DEVICE_NOT_CONNECTED;
+  for (const auto& itf : model.Config().interfaces)
+    for (const auto& endpoint : itf.endpoints) model.ResetEndpoint(endpoint.address);
+  return STATUS_SUCCESS;
+}
+
 NTSTATUS WdfUsbTargetDeviceFormatRequestForControlTransfer(WDFUSBDEVICE UsbDevice, WDFREQUEST Request,
                                                            PWDF_USB_CONTROL_SETUP_PACKET SetupPacket,
-                                                           WDFMEMORY TransferMemory,
-                                                           PWDFMEMORY_OFFSET TransferOffset) {
+                                                           WDFMEMORY TransferMemory, PWDFMEMORY_OFFSET TransferOffset) {
   const char* call = "WdfUsbTargetDeviceFormatRequestForControlTransfer";
   FxUsbDevice* target = LookupUsbDevice(UsbDevice, call);
   FxRequest* request = LookupRequest(Request, call);
   if (target == nullptr || request == nullptr) return STATUS_INVALID_HANDLE;
   if (!CheckDriverOwns(request, call)) return STATUS_INVALID_DEVICE_REQUEST;
   if (SetupPacket == nullptr) {
-    ReportInvalid(call, "no setup packet");
+    UsbReportInvalid(call, "no setup packet");
     return STATUS_INVALID_PARAMETER;
   }
   NTSTATUS status = kmdf_host::CheckFault(call);
@@ -500,7 +517,8 @@ NTSTATUS WdfUsbTargetDeviceFormatRequestForControlTransfer(WDFUSBDEVICE UsbDevic
     if (memory == nullptr) return STATUS_INVALID_HANDLE;
     size_t offset = TransferOffset ? TransferOffset->BufferOffset : 0;
     if (offset > memory->size) return STATUS_INVALID_PARAMETER;
-    size_t length = TransferOffset && TransferOffset->BufferLength ? TransferOffset->BufferLength : memory->size - offset;
+    size_t length =
+        TransferOffset && TransferOffset->BufferLength ? TransferOffset->BufferLength : memory->size - offset;
     if (length > memory->size - offset || length > MAXUSHORT) return STATUS_INVALID_PARAMETER;
     format->memory = TransferMemory;
     format->offset = offset;
@@ -548,7 +566,7 @@ void WdfUsbInterfaceGetDescriptor(WDFUSBINTERFACE UsbInterface, UCHAR SettingInd
   const char* call = "WdfUsbInterfaceGetDescriptor";
   FxUsbInterface* itf = LookupUsbInterface(UsbInterface, call);
   if (InterfaceDescriptor == nullptr) {
-    ReportInvalid(call, "no descriptor buffer");
+    UsbReportInvalid(call, "no descriptor buffer");
     return;
   }
   std::memset(InterfaceDescriptor, 0, sizeof(USB_INTERFACE_DESCRIPTOR));
@@ -569,7 +587,7 @@ void WdfUsbInterfaceGetEndpointInformation(WDFUSBINTERFACE UsbInterface, UCHAR S
   const char* call = "WdfUsbInterfaceGetEndpointInformation";
   FxUsbInterface* itf = LookupUsbInterface(UsbInterface, call);
   if (EndpointInfo == nullptr || EndpointInfo->Size != sizeof(WDF_USB_PIPE_INFORMATION)) {
-    ReportInvalid(call, "pipe information not initialised");
+    UsbReportInvalid(call, "pipe information not initialised");
     return;
   }
   if (itf == nullptr || SettingIndex >= itf->settings.size() ||
@@ -588,7 +606,7 @@ WDFUSBPIPE WdfUsbInterfaceGetConfiguredPipe(WDFUSBINTERFACE UsbInterface, UCHAR 
   const char* call = "WdfUsbInterfaceGetConfiguredPipe";
   FxUsbInterface* itf = LookupUsbInterface(UsbInterface, call);
   if (PipeInfo != nullptr && PipeInfo->Size != sizeof(WDF_USB_PIPE_INFORMATION)) {
-    ReportInvalid(call, "pipe information not initialised");
+    UsbReportInvalid(call, "pipe information not initialised");
     return nullptr;
   }
   if (itf == nullptr || PipeIndex >= itf->pipes.size()) return nullptr;

@@ -3,28 +3,15 @@
 //
 // Formatting is allowed at DISPATCH_LEVEL (completion routines re-send from there); the synchronous
 // calls wait and so run at PASSIVE_LEVEL without a lock.
-#include "usb_target.h"
+#include <cstring>
 
 #include "exec.h"
 #include "system.h"
-
-#include <cstring>
+#include "usb_target.h"
 
 namespace kmdf {
 
 namespace {
-
-void ReportInvalid(const char* call, const std::string& what) {
-  kmdf_host::ReportVerifier(kmdf_host::VerifierCheck::InvalidCall, std::string(call) + ": " + what);
-}
-
-bool CheckPassive(const char* call) {
-  if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
-    kmdf_host::ReportVerifier(kmdf_host::VerifierCheck::WrongLevel, std::string(call) + " called above PASSIVE_LEVEL");
-    return false;
-  }
-  return true;
-}
 
 // A read buffer must hold whole packets unless the driver turned the check off.
 bool PacketSizeOk(const FxUsbPipe* pipe, size_t length) {
@@ -63,8 +50,7 @@ NTSTATUS FormatPipeRequest(WDFUSBPIPE Pipe, WDFREQUEST Request, WDFMEMORY Memory
 }
 
 NTSTATUS PipeTransferSynchronously(WDFUSBPIPE Pipe, WDFREQUEST Request, PWDF_REQUEST_SEND_OPTIONS RequestOptions,
-                                   PWDF_MEMORY_DESCRIPTOR MemoryDescriptor, PULONG Bytes, bool read,
-                                   const char* call) {
+                                   PWDF_MEMORY_DESCRIPTOR MemoryDescriptor, PULONG Bytes, bool read, const char* call) {
   if (Bytes != nullptr) *Bytes = 0;
   FxUsbPipe* pipe = LookupUsbPipe(Pipe, call);
   if (pipe == nullptr) return STATUS_INVALID_HANDLE;
@@ -72,7 +58,7 @@ NTSTATUS PipeTransferSynchronously(WDFUSBPIPE Pipe, WDFREQUEST Request, PWDF_REQ
     FxRequest* request = LookupRequest(Request, call);
     if (request == nullptr || !CheckDriverOwns(request, call)) return STATUS_INVALID_DEVICE_REQUEST;
   }
-  if (!CheckPassive(call) || !CheckMayWait(call)) return STATUS_INVALID_DEVICE_STATE;
+  if (!UsbCheckPassive(call) || !CheckMayWait(call)) return STATUS_INVALID_DEVICE_STATE;
   NTSTATUS status = kmdf_host::CheckFault(call);
   if (!NT_SUCCESS(status)) return status;
   if (pipe->IsIn() != read) return STATUS_INVALID_DEVICE_REQUEST;
@@ -82,36 +68,16 @@ NTSTATUS PipeTransferSynchronously(WDFUSBPIPE Pipe, WDFREQUEST Request, PWDF_REQ
 
   std::uint8_t* buffer = nullptr;
   size_t length = 0;
-  if (MemoryDescriptor != nullptr) {
-    switch (MemoryDescriptor->Type) {
-      case WdfMemoryDescriptorTypeBuffer:
-        buffer = static_cast<std::uint8_t*>(MemoryDescriptor->u.BufferType.Buffer);
-        length = MemoryDescriptor->u.BufferType.Length;
-        break;
-      case WdfMemoryDescriptorTypeHandle: {
-        FxMemory* memory = LookupMemory(MemoryDescriptor->u.HandleType.Memory, call);
-        if (memory == nullptr) return STATUS_INVALID_HANDLE;
-        size_t offset = MemoryDescriptor->u.HandleType.Offsets ? MemoryDescriptor->u.HandleType.Offsets->BufferOffset : 0;
-        if (offset > memory->size) return STATUS_INVALID_PARAMETER;
-        size_t size = MemoryDescriptor->u.HandleType.Offsets && MemoryDescriptor->u.HandleType.Offsets->BufferLength
-                          ? MemoryDescriptor->u.HandleType.Offsets->BufferLength
-                          : memory->size - offset;
-        if (size > memory->size - offset) return STATUS_INVALID_PARAMETER;
-        buffer = memory->buffer + offset;
-        length = size;
-        break;
-      }
-      default:
-        ReportInvalid(call, "unusable memory descriptor");
-        return STATUS_INVALID_PARAMETER;
-    }
-    if (buffer == nullptr && length != 0) return STATUS_INVALID_PARAMETER;
+  if (!UsbDescriptorBuffer(MemoryDescriptor, &buffer, &length, call)) {
+    UsbReportInvalid(call, "unusable memory descriptor");
+    return STATUS_INVALID_PARAMETER;
   }
-  if (read && (length == 0 || !PacketSizeOk(pipe, length))) return length == 0 ? STATUS_INVALID_PARAMETER
-                                                                               : STATUS_INVALID_BUFFER_SIZE;
+  if (read && (length == 0 || !PacketSizeOk(pipe, length)))
+    return length == 0 ? STATUS_INVALID_PARAMETER : STATUS_INVALID_BUFFER_SIZE;
 
   size_t bytes = 0;
-  status = RunUsbTransferSynchronously(pipe->Model(), read ? kmdf_host::UsbTransferKind::In : kmdf_host::UsbTransferKind::Out,
+  status = RunUsbTransferSynchronously(pipe->Model(),
+                                       read ? kmdf_host::UsbTransferKind::In : kmdf_host::UsbTransferKind::Out,
                                        pipe->endpoint.address, {}, buffer, length, RequestOptions, &bytes, call);
   if (Bytes != nullptr) *Bytes = static_cast<ULONG>(bytes);
   return status;
@@ -147,10 +113,14 @@ FxUsbPipe* LookupUsbPipe(WDFUSBPIPE handle, const char* call) {
 
 WDF_USB_PIPE_TYPE PipeTypeOf(const kmdf_host::UsbEndpointConfig& endpoint) {
   switch (endpoint.type & USB_ENDPOINT_TYPE_MASK) {
-    case USB_ENDPOINT_TYPE_CONTROL: return WdfUsbPipeTypeControl;
-    case USB_ENDPOINT_TYPE_ISOCHRONOUS: return WdfUsbPipeTypeIsochronous;
-    case USB_ENDPOINT_TYPE_BULK: return WdfUsbPipeTypeBulk;
-    default: return WdfUsbPipeTypeInterrupt;
+    case USB_ENDPOINT_TYPE_CONTROL:
+      return WdfUsbPipeTypeControl;
+    case USB_ENDPOINT_TYPE_ISOCHRONOUS:
+      return WdfUsbPipeTypeIsochronous;
+    case USB_ENDPOINT_TYPE_BULK:
+      return WdfUsbPipeTypeBulk;
+    default:
+      return WdfUsbPipeTypeInterrupt;
   }
 }
 
@@ -191,7 +161,7 @@ void WdfUsbTargetPipeGetInformation(WDFUSBPIPE Pipe, PWDF_USB_PIPE_INFORMATION P
   const char* call = "WdfUsbTargetPipeGetInformation";
   FxUsbPipe* pipe = LookupUsbPipe(Pipe, call);
   if (PipeInformation == nullptr || PipeInformation->Size != sizeof(WDF_USB_PIPE_INFORMATION)) {
-    ReportInvalid(call, "pipe information not initialised");
+    UsbReportInvalid(call, "pipe information not initialised");
     return;
   }
   if (pipe != nullptr) FillPipeInformation(pipe->endpoint, pipe->settingIndex, PipeInformation);
@@ -253,7 +223,7 @@ NTSTATUS WdfUsbTargetPipeAbortSynchronously(WDFUSBPIPE Pipe, WDFREQUEST Request,
   (void)RequestOptions;
   FxUsbPipe* pipe = LookupUsbPipe(Pipe, call);
   if (pipe == nullptr) return STATUS_INVALID_HANDLE;
-  if (!CheckPassive(call) || !CheckMayWait(call)) return STATUS_INVALID_DEVICE_STATE;
+  if (!UsbCheckPassive(call) || !CheckMayWait(call)) return STATUS_INVALID_DEVICE_STATE;
   NTSTATUS status = kmdf_host::CheckFault(call);
   if (!NT_SUCCESS(status)) return status;
   const std::vector<FxRequest*> sent = pipe->SentRequests();
@@ -275,7 +245,7 @@ NTSTATUS WdfUsbTargetPipeResetSynchronously(WDFUSBPIPE Pipe, WDFREQUEST Request,
   (void)RequestOptions;
   FxUsbPipe* pipe = LookupUsbPipe(Pipe, call);
   if (pipe == nullptr) return STATUS_INVALID_HANDLE;
-  if (!CheckPassive(call)) return STATUS_INVALID_DEVICE_STATE;
+  if (!UsbCheckPassive(call)) return STATUS_INVALID_DEVICE_STATE;
   NTSTATUS status = kmdf_host::CheckFault(call);
   if (!NT_SUCCESS(status)) return status;
   if (pipe->Model().Gone()) return STATUS_DEVICE_NOT_CONNECTED;

@@ -12,15 +12,16 @@
 // so a memory object deleted while its transfer is pending is never written.
 #pragma once
 
-#include "device.h"
-#include "io_target.h"
-#include "request.h"
-
 #include <kmdf_host/usb_device.h>
 #include <wdfusb.h>
 
 #include <memory>
+#include <string>
 #include <vector>
+
+#include "device.h"
+#include "io_target.h"
+#include "request.h"
 
 namespace kmdf {
 
@@ -37,8 +38,8 @@ struct UsbRequestFormat : RequestFormat {
   WDFMEMORY memory = nullptr;  // the request's transfer memory (none for a zero-length write)
   size_t offset = 0;
   size_t length = 0;
-  std::vector<std::uint8_t> data;        // IN data as the device delivered it
-  kmdf_host::UsbTransferPtr transfer;    // while delivered
+  std::vector<std::uint8_t> data;      // IN data as the device delivered it
+  kmdf_host::UsbTransferPtr transfer;  // while delivered
 };
 
 class FxUsbDevice : public FxIoTarget {
@@ -110,6 +111,13 @@ FxUsbDevice* LookupUsbDevice(WDFUSBDEVICE handle, const char* call);
 FxUsbInterface* LookupUsbInterface(WDFUSBINTERFACE handle, const char* call);
 FxUsbPipe* LookupUsbPipe(WDFUSBPIPE handle, const char* call);
 
+// Reports (WrongLevel) and returns false when not at PASSIVE_LEVEL.
+bool UsbCheckPassive(const char* call);
+void UsbReportInvalid(const char* call, const std::string& what);
+// The buffer a memory descriptor names (none for a null descriptor); false for an unusable one.
+bool UsbDescriptorBuffer(const WDF_MEMORY_DESCRIPTOR* descriptor, std::uint8_t** buffer, size_t* length,
+                         const char* call);
+
 // Formats a request for a read (IN pipe) or write (OUT pipe) of `length` bytes at `offset` in
 // `memory` (none: a zero-length write). The caller has checked everything.
 void FormatPipeTransfer(FxUsbPipe* pipe, FxRequest* request, WDFMEMORY memory, size_t offset, size_t length);
@@ -133,9 +141,10 @@ struct ContinuousReader {
     bool busy = false;  // sent, or its completion not yet handled
   };
   std::vector<Reader> readers;
-  bool running = false;     // target started: completed readers are sent again
-  bool failing = false;     // a read failed: the others are being cancelled
+  bool running = false;  // target started: completed readers are sent again
+  bool failing = false;  // a read failed: the others are being cancelled
   bool failurePosted = false;
+  int restartsWithoutData = 0;  // restarts after failures since the last successful read
   NTSTATUS failStatus = STATUS_SUCCESS;
   USBD_STATUS failUsbdStatus = USBD_STATUS_SUCCESS;
 };

@@ -4,7 +4,13 @@
 namespace testbed {
 
 kmdf_host::UsbDeviceConfig LoopbackUsbDevice::DefaultConfig() {
-  return kmdf_host::UsbDescriptorBuilder().Vendor(0x3759).Product(0x0001).Interface(0).BulkIn(0x81).BulkOut(0x01).Build();
+  return kmdf_host::UsbDescriptorBuilder()
+      .Vendor(0x3759)
+      .Product(0x0001)
+      .Interface(0)
+      .BulkIn(0x81)
+      .BulkOut(0x01)
+      .Build();
 }
 
 LoopbackUsbDevice::LoopbackUsbDevice(kmdf_host::UsbDeviceConfig config) : UsbDeviceModel(std::move(config)) {}

@@ -1,9 +1,13 @@
 // Simulated USB devices: descriptors plus behaviour, as the framework layer's USB targets see them.
 //
-// A UsbDeviceModel is handed to the host API when a device is added. The layer's USB device target reads
-// its descriptors; its pipe targets and control transfers hand it UsbTransfer objects. The model answers
-// each transfer now or later (through the scheduler) by completing it; the layer always reports the
-// completion to the driver later through the scheduler, never inside the call that submitted it.
+// A test makes a model (UsbDeviceModel, or a ready one from the test bed: a loopback device, a modem)
+// and hands it to the host API when it adds a device (kmdf_host::DeviceSetup::usb); the model stays
+// reachable through kmdf_host::DeviceUsbModel(node) or the test's own shared_ptr. The layer's USB device
+// target reads its descriptors; its pipe targets and control transfers hand it UsbTransfer objects.
+// The model answers each transfer now or later (through the scheduler) by completing it; the layer
+// reports the completion to the driver later through the scheduler, never inside the call that
+// submitted it. Tests push bulk-in data (PushIn, PushInAt, PushInAfter), inject faults, and inspect
+// what the device received (OutLog, ReceivedBytes, ZeroLengthPackets, ControlLog).
 //
 // Everything here runs on the scheduler's thread; nothing is thread-safe by itself.
 #pragma once
@@ -27,7 +31,7 @@ namespace kmdf_host {
 // Descriptors
 
 struct UsbEndpointConfig {
-  UCHAR address = 0;        // bEndpointAddress: bit 7 set for IN
+  UCHAR address = 0;                    // bEndpointAddress: bit 7 set for IN
   UCHAR type = USB_ENDPOINT_TYPE_BULK;  // USB_ENDPOINT_TYPE_*
   USHORT maxPacketSize = 512;
   UCHAR interval = 0;
@@ -73,8 +77,8 @@ class UsbDescriptorBuilder {
   UsbDescriptorBuilder& DeviceRelease(USHORT bcdDevice);
   UsbDescriptorBuilder& DeviceClass(UCHAR cls, UCHAR subClass = 0, UCHAR protocol = 0);
   // Starts a new interface; the endpoints added next belong to it.
-  UsbDescriptorBuilder& Interface(UCHAR number, UCHAR cls = USB_DEVICE_CLASS_VENDOR_SPECIFIC,
-                                  UCHAR subClass = 0, UCHAR protocol = 0, UCHAR alternateSetting = 0);
+  UsbDescriptorBuilder& Interface(UCHAR number, UCHAR cls = USB_DEVICE_CLASS_VENDOR_SPECIFIC, UCHAR subClass = 0,
+                                  UCHAR protocol = 0, UCHAR alternateSetting = 0);
   // The direction bit of the address is set (IN) or cleared (OUT) by these helpers.
   UsbDescriptorBuilder& BulkIn(UCHAR address, USHORT maxPacketSize = 512);
   UsbDescriptorBuilder& BulkOut(UCHAR address, USHORT maxPacketSize = 512);
@@ -101,8 +105,8 @@ struct UsbSetupPacket {
   USHORT wLength = 0;
 
   bool IsDeviceToHost() const { return (bmRequestType & 0x80) != 0; }
-  UCHAR Type() const { return (bmRequestType >> 5) & 0x03; }       // BMREQUEST_STANDARD/CLASS/VENDOR
-  UCHAR Recipient() const { return bmRequestType & 0x1F; }         // BMREQUEST_TO_*
+  UCHAR Type() const { return (bmRequestType >> 5) & 0x03; }  // BMREQUEST_STANDARD/CLASS/VENDOR
+  UCHAR Recipient() const { return bmRequestType & 0x1F; }    // BMREQUEST_TO_*
   std::array<uint8_t, 8> ToBytes() const;
   static UsbSetupPacket FromBytes(const uint8_t bytes[8]);
   bool operator==(const UsbSetupPacket&) const = default;
@@ -186,9 +190,9 @@ using UsbTransferPtr = std::shared_ptr<UsbTransfer>;
 struct UsbControlAnswer {
   enum class Kind { Ack, Stall, NoAnswer, Fail };
   Kind kind = Kind::Ack;
-  std::vector<uint8_t> data;  // IN data stage for Ack
+  std::vector<uint8_t> data;                   // IN data stage for Ack
   UsbFault fault = UsbFault::TransferError();  // for Fail
-  ULONG delayMs = 0;          // Ack/Stall/Fail arrive after this much virtual time
+  ULONG delayMs = 0;                           // Ack/Stall/Fail arrive after this much virtual time
 
   static UsbControlAnswer Ack(std::vector<uint8_t> data = {}, ULONG delayMs = 0);
   static UsbControlAnswer Stall(ULONG delayMs = 0);

@@ -31,7 +31,7 @@ class ModemUsbDevice : public kmdf_host::UsbDeviceModel {
 
   explicit ModemUsbDevice(kmdf_host::UsbDeviceConfig config = DefaultConfig());
 
-  void SetDialDelay(ULONG ms) { dialDelayMs_ = ms; }  // default 50 ms
+  void SetDialDelay(ULONG ms) { dialDelayMs_ = ms; }                         // default 50 ms
   void SetConnectText(std::string text) { connectText_ = std::move(text); }  // default "CONNECT"
   void SetBusy(bool busy) { busy_ = busy; }
 
