@@ -130,15 +130,12 @@ NTSTATUS HolderDriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING Registry
     return WdfDriverCreate(DriverObject, RegistryPath, WDF_NO_OBJECT_ATTRIBUTES, &config, WDF_NO_HANDLE);
 }
 
-class CancelMarksTest : public ::testing::Test {
+class CancelMarksTest : public testbed::KmdfTest {
 protected:
     void SetUp() override
     {
         holder = Holder{};
-        kmdf_host::ResetSystem();
-        kmdf_host::SetVerifierListener([](const kmdf_host::VerifierReport& report) {
-            ADD_FAILURE() << "verifier: " << kmdf_host::ToString(report.check) << ": " << report.message;
-        });
+        testbed::KmdfTest::SetUp();
         ASSERT_EQ(STATUS_SUCCESS, kmdf_host::LoadDriver(HolderDriverEntry, u"holder"));
         ASSERT_EQ(STATUS_SUCCESS, kmdf_host::AddDevice({}, &node));
         ASSERT_EQ(STATUS_SUCCESS, kmdf_host::StartDevice(node));
@@ -146,12 +143,6 @@ protected:
         kmdf_host::RunUntilIdle();
         ASSERT_TRUE(open->Completed());
         ASSERT_EQ(STATUS_SUCCESS, open->Status());
-    }
-
-    void TearDown() override
-    {
-        kmdf_host::ResetSystem();
-        kmdf_host::SetVerifierListener(nullptr);
     }
 
     kmdf_host::IoPtr HoldRead()

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <kmdf_host/host.h>
+#include <testbed/kmdf_test.h>
 
 #include <string>
 #include <vector>
@@ -28,26 +29,12 @@ inline NamedRegistryValue Dword(std::u16string_view name, ULONG value)
     return {std::u16string(name), RegistryValue::Dword(value)};
 }
 
-inline std::string Narrow(std::u16string_view text)
-{
-    return std::string(text.begin(), text.end());
-}
-
-class DriverTest : public ::testing::Test {
+class DriverTest : public testbed::KmdfTest {
 protected:
     void SetUp() override
     {
-        kmdf_host::ResetSystem();
-        kmdf_host::SetVerifierListener([](const kmdf_host::VerifierReport& report) {
-            ADD_FAILURE() << "verifier: " << kmdf_host::ToString(report.check) << ": " << report.message;
-        });
+        testbed::KmdfTest::SetUp();
         ASSERT_EQ(STATUS_SUCCESS, kmdf_host::LoadDriver(DriverEntry));
-    }
-
-    void TearDown() override
-    {
-        kmdf_host::ResetSystem();
-        kmdf_host::SetVerifierListener(nullptr);
     }
 
     // Adds a device whose hardware key holds `values`.

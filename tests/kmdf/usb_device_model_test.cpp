@@ -365,12 +365,30 @@ TEST_F(ModemDeviceTest, Dial_WhenBusyAnswersBusy) {
   EXPECT_FALSE(modem_.Connected());
 }
 
-TEST_F(ModemDeviceTest, UnknownCommand_AnswersError) {
+struct ModemCase {
+  const char* name;
+  const char* command;  // sent with echo off, followed by CR
+  const char* answer;
+};
+
+class ModemCommandTest : public ModemDeviceTest, public ::testing::WithParamInterface<ModemCase> {};
+
+TEST_P(ModemCommandTest, Command_GetsItsAnswer) {
   (void)Write(modem_, "ATE0\r");
   (void)Drain();
-  (void)Write(modem_, "AT#BOGUS\r");
-  EXPECT_EQ(Drain(), "\r\nERROR\r\n");
+  (void)Write(modem_, std::string(GetParam().command) + "\r");
+  EXPECT_EQ(Drain(), GetParam().answer);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, ModemCommandTest,
+    ::testing::Values(ModemCase{"Attention", "AT", "\r\nOK\r\n"}, ModemCase{"LowerCase", "at", "\r\nOK\r\n"},
+                      ModemCase{"Identify", "ATI", "\r\nSIMULATED USB MODEM\r\n\r\nOK\r\n"},
+                      ModemCase{"FactoryDefaults", "AT&F", "\r\nOK\r\n"}, ModemCase{"Register", "ATS0=0", "\r\nOK\r\n"},
+                      ModemCase{"HangUpIdle", "ATH", "\r\nOK\r\n"},
+                      ModemCase{"OnlineWithoutCall", "ATO", "\r\nNO CARRIER\r\n"},
+                      ModemCase{"Unknown", "AT#BOGUS", "\r\nERROR\r\n"}, ModemCase{"NotACommand", "HELLO", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ModemDeviceTest, CommandSplitOverTransfers_IsJoinedAtTheCarriageReturn) {
   (void)Write(modem_, "ATE0\r");

@@ -65,6 +65,8 @@ FxDevice::FxDevice(FxDriver* owner, const WDFDEVICE_INIT& init)
       usbModel(init.usbModel),
       syncLock("device") {
   WDF_DEVICE_PNP_CAPABILITIES_INIT(&pnpCapabilities);
+  std::string number = std::to_string(node);
+  pdoName = u"\\Device\\USBPDO-" + std::u16string(number.begin(), number.end());
 }
 
 FxDevice::~FxDevice() = default;
@@ -73,7 +75,7 @@ void FxDevice::OnDelete() {
   // Published names go with the device object.
   auto& links = SymbolicLinkTable();
   for (auto it = links.begin(); it != links.end();) {
-    if (it->second.node == node && it->second.target == name) {
+    if (it->second.node == node) {
       it = links.erase(it);
     } else {
       ++it;
@@ -322,11 +324,10 @@ NTSTATUS WdfDeviceCreateSymbolicLink(WDFDEVICE Device, PCUNICODE_STRING Symbolic
   }
   NTSTATUS status = kmdf_host::CheckFault("WdfDeviceCreateSymbolicLink");
   if (!NT_SUCCESS(status)) return status;
-  if (device->name.empty()) return STATUS_INVALID_DEVICE_REQUEST;
   std::u16string linkName = FromUnicodeString(SymbolicLinkName);
   std::u16string key = CanonicalLinkName(linkName);
   if (SymbolicLinkTable().count(key) != 0) return STATUS_OBJECT_NAME_COLLISION;
-  SymbolicLinkTable()[key] = SymbolicLinkRecord{linkName, device->name, device->node};
+  SymbolicLinkTable()[key] = SymbolicLinkRecord{linkName, device->LinkTargetName(), device->node};
   return STATUS_SUCCESS;
 }
 

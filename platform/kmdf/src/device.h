@@ -70,6 +70,11 @@ class FxDevice : public FxObject {
   FxDriver* driver;
   kmdf_host::DeviceNode node;
   std::u16string name;  // empty for an unnamed device
+  // The name of the device's physical device object (given by the bus); an unnamed device is reached
+  // through it.
+  std::u16string pdoName;
+  // The name symbolic links point to: the device's own name, or else the physical device object's.
+  const std::u16string& LinkTargetName() const { return name.empty() ? pdoName : name; }
   DEVICE_TYPE deviceType;
   ULONG characteristics;
   bool exclusive;

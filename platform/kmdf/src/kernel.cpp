@@ -344,6 +344,11 @@ NTSTATUS RtlUnicodeStringPrintf(PUNICODE_STRING DestinationString, PCWSTR pszFor
     if (DestinationString) DestinationString->Length = 0;
     return STATUS_INVALID_PARAMETER;
   }
+  NTSTATUS fault = kmdf_host::CheckFault("RtlUnicodeStringPrintf");
+  if (!NT_SUCCESS(fault)) {
+    DestinationString->Length = 0;
+    return fault;
+  }
   std::u16string text;
   va_list args;
   va_start(args, pszFormat);

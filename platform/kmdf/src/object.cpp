@@ -250,6 +250,15 @@ FxObject* ObjectTable::Find(WDFOBJECT handle) {
   return slot.object.get();
 }
 
+FxObject* ObjectTable::FindIncludingDeleted(WDFOBJECT handle) {
+  std::uint32_t index, generation;
+  if (handle == nullptr || !DecodeHandle(handle, &index, &generation)) return nullptr;
+  if (index >= g_slots.size()) return nullptr;
+  Slot& slot = g_slots[index];
+  if (!slot.live || slot.generation != generation || !slot.object) return nullptr;
+  return slot.object.get();
+}
+
 FxObject* ObjectTable::Lookup(WDFOBJECT handle, const char* call) {
   if (handle == nullptr) {
     kmdf_host::ReportVerifier(kmdf_host::VerifierCheck::InvalidCall, std::string(call) + ": NULL handle");
@@ -389,7 +398,7 @@ void WdfObjectReferenceActual(WDFOBJECT Handle, PVOID, LONG, PCSTR) {
 
 void WdfObjectDereferenceActual(WDFOBJECT Handle, PVOID, LONG, PCSTR) {
   // A dereference may come after deletion (the reference kept the memory).
-  FxObject* object = ObjectTable::Find(Handle);
+  FxObject* object = ObjectTable::FindIncludingDeleted(Handle);
   if (object == nullptr) {
     kmdf_host::ReportVerifier(kmdf_host::VerifierCheck::DeletedObjectUsed, "WdfObjectDereference: no such object");
     return;

@@ -121,6 +121,8 @@ class ObjectTable {
   static FxObject* Lookup(WDFOBJECT handle, const char* call);
   // Same, without reporting.
   static FxObject* Find(WDFOBJECT handle);
+  // Also finds an object that was deleted but is still referenced.
+  static FxObject* FindIncludingDeleted(WDFOBJECT handle);
   static void Free(FxObject* object);
   static FxObject* ObjectOfContext(const void* context);
   static void RegisterContext(const void* context, FxObject* object);

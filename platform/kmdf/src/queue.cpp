@@ -325,8 +325,10 @@ NTSTATUS WdfIoQueueRetrieveNextRequest(WDFQUEUE Queue, WDFREQUEST* OutRequest) {
   FxQueue* queue = LookupQueue(Queue, "WdfIoQueueRetrieveNextRequest");
   if (queue == nullptr) return STATUS_INVALID_HANDLE;
   if (OutRequest == nullptr) return STATUS_INVALID_PARAMETER;
+  NTSTATUS status = kmdf_host::CheckFault("WdfIoQueueRetrieveNextRequest");
+  if (!NT_SUCCESS(status)) return status;
   FxRequest* request = nullptr;
-  NTSTATUS status = queue->RetrieveNext(&request);
+  status = queue->RetrieveNext(&request);
   if (NT_SUCCESS(status)) *OutRequest = request->HandleAs<WDFREQUEST>();
   return status;
 }

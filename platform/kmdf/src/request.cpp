@@ -194,6 +194,8 @@ NTSTATUS RetrieveBuffer(WDFREQUEST handle, size_t minimum, PVOID* buffer, size_t
   if (request == nullptr) return STATUS_INVALID_HANDLE;
   if (!CheckDriverOwns(request, call)) return STATUS_INVALID_DEVICE_REQUEST;
   if (buffer == nullptr) return STATUS_INVALID_PARAMETER;
+  NTSTATUS fault = kmdf_host::CheckFault(call);
+  if (!NT_SUCCESS(fault)) return fault;
   if (request->DriverCreated()) return STATUS_INVALID_DEVICE_REQUEST;
   UCHAR major = request->Packet()->majorFunction;
   bool has = input ? (major == IRP_MJ_WRITE || major == IRP_MJ_DEVICE_CONTROL ||

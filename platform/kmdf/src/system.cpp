@@ -57,6 +57,7 @@ FxDevice* DeviceByName(std::u16string_view name) {
   std::u16string upper = UpperCase(name);
   for (auto& [node, device] : g_devices) {
     if (!device->name.empty() && UpperCase(device->name) == upper) return device;
+    if (UpperCase(device->pdoName) == upper) return device;
   }
   return nullptr;
 }

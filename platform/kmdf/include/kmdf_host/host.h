@@ -76,10 +76,17 @@ std::vector<VerifierReport> TakeVerifierReports();
 void ReportVerifier(VerifierCheck check, std::string message);
 
 // ---------------------------------------------------------------------------------------------------
-// Fault injection. A call named here (e.g. "WdfMemoryCreate", "WdfRequestCreate", "WdfCollectionAdd",
-// "WdfRequestSend", "WdfDeviceOpenRegistryKey", "WdfRegistryQueryULong",
-// "WdfRegistryQueryUnicodeString", "RtlWriteRegistryValue", "WdfDeviceCreateSymbolicLink", ...) fails
-// with `status` after letting `skip` calls through, `count` times (-1: every time). Reset by ResetSystem.
+// Fault injection. A named call fails with `status` after letting `skip` calls through, `count` times
+// (-1: every time). Reset by ResetSystem. Calls that check: WdfDriverCreate, WdfDeviceInitAssignName,
+// WdfDeviceCreate, WdfIoQueueCreate, WdfDpcCreate, WdfTimerCreate, WdfMemoryCreate,
+// WdfMemoryCreatePreallocated, ExAllocatePoolWithTag, WdfCollectionCreate, WdfCollectionAdd,
+// WdfStringCreate, WdfRequestCreate, WdfRequestReuse, WdfRequestSend, WdfRequestForwardToIoQueue,
+// WdfIoQueueRetrieveNextRequest, WdfRequestRetrieveInputBuffer, WdfRequestRetrieveOutputBuffer,
+// WdfRequestRetrieveInputMemory, WdfRequestRetrieveOutputMemory, WdfIoTargetStart,
+// WdfDeviceOpenRegistryKey, WdfRegistryQueryULong, WdfRegistryQueryUnicodeString,
+// WdfRegistryQueryValue, WdfRegistryAssignULong, WdfRegistryAssignUnicodeString,
+// WdfDeviceRetrieveDeviceName, WdfDeviceCreateSymbolicLink, WdfDeviceCreateDeviceInterface,
+// RtlWriteRegistryValue, RtlDeleteRegistryValue, RtlUnicodeStringPrintf; the USB targets add their own.
 void InjectFault(std::string call, NTSTATUS status, int skip = 0, int count = -1);
 void ClearFaults();
 // STATUS_SUCCESS, or the injected status for this call of `call` (consumes one occurrence).
