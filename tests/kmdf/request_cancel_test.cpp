@@ -189,5 +189,40 @@ TEST_F(CancelTest, CloseWithRequestHeldByDriver_WaitsForItsCompletion) {
   EXPECT_FALSE(closeObserved->lockHeld);
 }
 
+TEST_F(CancelTest, ForwardAfterCancel_CancelsTheRequestInItsNewQueue) {
+  auto& hooks = test_driver::TheHooks();
+  hooks.read = [](WDFQUEUE, WDFREQUEST request, size_t) { test_driver::LastDevice()->Held = request; };
+  hooks.dpc = [](WDFDPC) {
+    auto* ctx = test_driver::LastDevice();
+    EXPECT_EQ(WdfRequestForwardToIoQueue(ctx->Held, ctx->HoldQueue), STATUS_SUCCESS);
+    ctx->Held = nullptr;
+  };
+  StartAndOpen();
+  auto read = kmdf_host::Read(file_, 4);
+  kmdf_host::RunUntilIdle();
+  EXPECT_TRUE(kmdf_host::Cancel(read));
+  WdfDpcEnqueue(ctx_->Dpc);
+  kmdf_host::RunUntilIdle();
+  EXPECT_NE(test_driver::Find("EvtIoCanceledOnQueue"), nullptr);
+  EXPECT_EQ(read->Status(), STATUS_CANCELLED);
+  EXPECT_EQ(kmdf_host::QueueRequestCount(ctx_->HoldQueue), 0u);
+}
+
+TEST_F(CancelTest, MarkTwice_IsReportedAndRefused) {
+  ExpectVerifier(kmdf_host::VerifierCheck::InvalidCall);
+  test_driver::TheHooks().read = [](WDFQUEUE, WDFREQUEST request, size_t) {
+    test_driver::LastDevice()->Held = request;
+    EXPECT_EQ(WdfRequestMarkCancelableEx(request, EvtReadCancel), STATUS_SUCCESS);
+    EXPECT_EQ(WdfRequestMarkCancelableEx(request, EvtReadCancel), STATUS_INVALID_DEVICE_REQUEST);
+  };
+  StartAndOpen();
+  auto read = kmdf_host::Read(file_, 4);
+  kmdf_host::RunUntilIdle();
+  EXPECT_TRUE(Reported(kmdf_host::VerifierCheck::InvalidCall));
+  kmdf_host::Cancel(read);
+  kmdf_host::RunUntilIdle();
+  EXPECT_EQ(g_cancelRoutineRuns, 1);
+}
+
 }  // namespace
 }  // namespace layer_test

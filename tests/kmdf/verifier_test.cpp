@@ -132,6 +132,37 @@ void RemoveWithHeldRequest(const World& w) {
 
 void NoAction(const World&) {}
 
+void WaitForNothing(const World&) {
+  KEVENT event;
+  KeInitializeEvent(&event, NotificationEvent, FALSE);
+  EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr), STATUS_TIMEOUT);
+}
+
+void SelfRequeueHooks() {
+  test_driver::TheHooks().dpc = [](WDFDPC dpc) { WdfDpcEnqueue(dpc); };
+}
+
+void StartRunaway(const World& w) {
+  kmdf_host::SetRunawayLimit(1000);
+  WdfDpcEnqueue(w.ctx->Dpc);
+  kmdf_host::RunUntilIdle();
+  test_driver::TheHooks().dpc = nullptr;
+}
+
+void FailedAssertHooks() {
+  test_driver::TheHooks().read = [](WDFQUEUE, WDFREQUEST request, size_t) {
+    ASSERT(KeGetCurrentIrql() == PASSIVE_LEVEL);
+    WdfRequestComplete(request, STATUS_SUCCESS);
+  };
+}
+
+void AcknowledgeWithoutStopHooks() {
+  test_driver::TheHooks().read = [](WDFQUEUE, WDFREQUEST request, size_t) {
+    WdfRequestStopAcknowledge(request, FALSE);
+    WdfRequestComplete(request, STATUS_SUCCESS);
+  };
+}
+
 class VerifierTest : public LayerTest, public ::testing::WithParamInterface<WrongCase> {};
 
 TEST_P(VerifierTest, WrongAction_IsReported) {
@@ -160,7 +191,12 @@ INSTANTIATE_TEST_SUITE_P(
                       WrongCase{"DeletedObjectUsed", VerifierCheck::DeletedObjectUsed, NoHooks, UseDeletedObject},
                       WrongCase{"PendingAtRemoval", VerifierCheck::RequestPendingAtRemoval, HoldForeverHooks,
                                 RemoveWithHeldRequest},
-                      WrongCase{"RegistryAtDispatch", VerifierCheck::WrongLevel, WrongLevelHooks, ReadOne}),
+                      WrongCase{"RegistryAtDispatch", VerifierCheck::WrongLevel, WrongLevelHooks, ReadOne},
+                      WrongCase{"WaitNeverSatisfied", VerifierCheck::WaitNeverSatisfied, NoHooks, WaitForNothing},
+                      WrongCase{"RunawayWork", VerifierCheck::RunawayWork, SelfRequeueHooks, StartRunaway},
+                      WrongCase{"AssertionFailed", VerifierCheck::AssertionFailed, FailedAssertHooks, ReadOne},
+                      WrongCase{"StopAcknowledgeWithoutStop", VerifierCheck::InvalidCall, AcknowledgeWithoutStopHooks,
+                                ReadOne}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

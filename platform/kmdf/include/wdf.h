@@ -66,6 +66,14 @@ typedef EVT_WDF_OBJECT_CONTEXT_CLEANUP* PFN_WDF_OBJECT_CONTEXT_CLEANUP;
 typedef void EVT_WDF_OBJECT_CONTEXT_DESTROY(WDFOBJECT Object);
 typedef EVT_WDF_OBJECT_CONTEXT_DESTROY* PFN_WDF_OBJECT_CONTEXT_DESTROY;
 
+// Role names for the clean-up and destroy callbacks of particular objects (same shape).
+typedef EVT_WDF_OBJECT_CONTEXT_CLEANUP EVT_WDF_DEVICE_CONTEXT_CLEANUP;
+typedef EVT_WDF_OBJECT_CONTEXT_DESTROY EVT_WDF_DEVICE_CONTEXT_DESTROY;
+typedef EVT_WDF_OBJECT_CONTEXT_CLEANUP EVT_WDF_IO_QUEUE_CONTEXT_CLEANUP_CALLBACK;
+typedef EVT_WDF_OBJECT_CONTEXT_DESTROY EVT_WDF_IO_QUEUE_CONTEXT_DESTROY_CALLBACK;
+typedef EVT_WDF_OBJECT_CONTEXT_CLEANUP EVT_WDF_FILE_CONTEXT_CLEANUP_CALLBACK;
+typedef EVT_WDF_OBJECT_CONTEXT_DESTROY EVT_WDF_FILE_CONTEXT_DESTROY_CALLBACK;
+
 typedef struct _WDF_OBJECT_CONTEXT_TYPE_INFO WDF_OBJECT_CONTEXT_TYPE_INFO, *PWDF_OBJECT_CONTEXT_TYPE_INFO;
 typedef const WDF_OBJECT_CONTEXT_TYPE_INFO* PCWDF_OBJECT_CONTEXT_TYPE_INFO;
 typedef PCWDF_OBJECT_CONTEXT_TYPE_INFO(__wdf_get_unique_context_type)();
@@ -680,8 +688,9 @@ typedef enum _WDF_REQUEST_STOP_ACTION_FLAGS {
 
 // A driver-created request; Parent defaults to the driver. IoTarget is accepted and not used.
 NTSTATUS WdfRequestCreate(PWDF_OBJECT_ATTRIBUTES RequestAttributes, WDFIOTARGET IoTarget, WDFREQUEST* Request);
-// Returns a completed or never-sent request to its initial state with the given status. Refused
-// (STATUS_INVALID_DEVICE_REQUEST, reported) for a request that is still sent, queued or pending.
+// Returns a driver-created request to its initial state with the given status: information 0, no
+// completion routine, no formatting. Refused (STATUS_INVALID_DEVICE_REQUEST, reported) while the
+// request is sent, and for requests the framework delivered.
 NTSTATUS WdfRequestReuse(WDFREQUEST Request, PWDF_REQUEST_REUSE_PARAMS ReuseParams);
 // TRUE: the request was sent; its completion routine runs later (never inside this call). FALSE: not
 // sent; WdfRequestGetStatus gives the reason (a stopped target: STATUS_INVALID_DEVICE_STATE unless

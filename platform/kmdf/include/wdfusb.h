@@ -6,6 +6,9 @@
 // routine at DISPATCH_LEVEL with WDF_REQUEST_COMPLETION_PARAMS whose Parameters.Usb.Completion points
 // at the WDF_USB_REQUEST_COMPLETION_PARAMS of the transfer. The synchronous calls run at PASSIVE_LEVEL
 // and drive the layer's scheduler while they wait.
+//
+// Each call that returns a status can be made to fail through the host's fault injection under its
+// own name (kmdf_host::InjectFault("WdfUsbTargetDeviceSelectConfig", status), ...).
 #pragma once
 
 #include <usb.h>
@@ -369,7 +372,8 @@ NTSTATUS WdfUsbTargetDeviceRetrieveInformation(WDFUSBDEVICE UsbDevice, PWDF_USB_
 
 // Selects the device's configuration. Supported types: SingleInterface (the configuration must have
 // exactly one interface: STATUS_INVALID_PARAMETER otherwise), MultiInterface (every interface in its
-// first setting) and Deconfig. Creates the interface and pipe objects; a new selection replaces them.
+// first setting), InterfacesPairs (settings by pair) and Deconfig; others give STATUS_NOT_SUPPORTED.
+// Creates the pipe objects of the configured settings; a new selection deletes and replaces them.
 NTSTATUS WdfUsbTargetDeviceSelectConfig(WDFUSBDEVICE UsbDevice, PWDF_OBJECT_ATTRIBUTES PipeAttributes,
                                         PWDF_USB_DEVICE_SELECT_CONFIG_PARAMS Params);
 

@@ -27,6 +27,13 @@ class FxKey : public FxObject {
   std::u16string path;
 };
 
+// Calls that touch the registry or the object manager run at PASSIVE_LEVEL only.
+bool CheckPassive(const char* call) {
+  if (CurrentContext().irql == PASSIVE_LEVEL) return true;
+  kmdf_host::ReportVerifier(kmdf_host::VerifierCheck::WrongLevel, std::string(call) + " above PASSIVE_LEVEL");
+  return false;
+}
+
 FxString* LookupString(WDFSTRING handle, const char* call) {
   return LookupAs<FxString>(handle, ObjectType::String, call);
 }
@@ -239,9 +246,6 @@ NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit, PWDF_OBJECT_ATTRIBUTES Dev
   if (init->created != nullptr) return STATUS_INVALID_DEVICE_STATE;
   if (init->hasName && DeviceByName(init->name) != nullptr) return STATUS_OBJECT_NAME_COLLISION;
   if (DeviceAttributes != nullptr && DeviceAttributes->ParentObject != nullptr) return STATUS_INVALID_PARAMETER;
-  if (DeviceAttributes != nullptr && DeviceAttributes->SynchronizationScope == WdfSynchronizationScopeQueue) {
-    // Queue scope on a device means "each queue serialised on its own".
-  }
   FxDevice* device = CreateObject<FxDevice>(DeviceAttributes, &status, init->driver, *init);
   if (device == nullptr) return status;
   init->created = device->HandleAs<WDFDEVICE>();
@@ -322,6 +326,7 @@ NTSTATUS WdfDeviceCreateSymbolicLink(WDFDEVICE Device, PCUNICODE_STRING Symbolic
   if (SymbolicLinkName == nullptr || SymbolicLinkName->Buffer == nullptr || SymbolicLinkName->Length == 0) {
     return STATUS_INVALID_PARAMETER;
   }
+  if (!CheckPassive("WdfDeviceCreateSymbolicLink")) return STATUS_INVALID_DEVICE_REQUEST;
   NTSTATUS status = kmdf_host::CheckFault("WdfDeviceCreateSymbolicLink");
   if (!NT_SUCCESS(status)) return status;
   std::u16string linkName = FromUnicodeString(SymbolicLinkName);
@@ -336,6 +341,7 @@ NTSTATUS WdfDeviceCreateDeviceInterface(WDFDEVICE Device, const GUID* InterfaceC
   FxDevice* device = LookupDevice(Device, "WdfDeviceCreateDeviceInterface");
   if (device == nullptr) return STATUS_INVALID_HANDLE;
   if (InterfaceClassGUID == nullptr) return STATUS_INVALID_PARAMETER;
+  if (!CheckPassive("WdfDeviceCreateDeviceInterface")) return STATUS_INVALID_DEVICE_REQUEST;
   NTSTATUS status = kmdf_host::CheckFault("WdfDeviceCreateDeviceInterface");
   if (!NT_SUCCESS(status)) return status;
   std::u16string reference = FromUnicodeString(ReferenceString);
@@ -413,6 +419,7 @@ NTSTATUS WdfRegistryQueryULong(WDFKEY Key, PCUNICODE_STRING ValueName, PULONG Va
   FxKey* key = LookupKey(Key, "WdfRegistryQueryULong");
   if (key == nullptr) return STATUS_INVALID_HANDLE;
   if (ValueName == nullptr || Value == nullptr) return STATUS_INVALID_PARAMETER;
+  if (!CheckPassive("WdfRegistryQueryULong")) return STATUS_INVALID_DEVICE_REQUEST;
   NTSTATUS status = kmdf_host::CheckFault("WdfRegistryQueryULong");
   if (!NT_SUCCESS(status)) return status;
   const auto* value = FindValue(key, ValueName);
@@ -428,6 +435,7 @@ NTSTATUS WdfRegistryQueryUnicodeString(WDFKEY Key, PCUNICODE_STRING ValueName, P
   FxKey* key = LookupKey(Key, "WdfRegistryQueryUnicodeString");
   if (key == nullptr) return STATUS_INVALID_HANDLE;
   if (ValueName == nullptr) return STATUS_INVALID_PARAMETER;
+  if (!CheckPassive("WdfRegistryQueryUnicodeString")) return STATUS_INVALID_DEVICE_REQUEST;
   NTSTATUS status = kmdf_host::CheckFault("WdfRegistryQueryUnicodeString");
   if (!NT_SUCCESS(status)) return status;
   const auto* value = FindValue(key, ValueName);
@@ -449,6 +457,7 @@ NTSTATUS WdfRegistryQueryValue(WDFKEY Key, PCUNICODE_STRING ValueName, ULONG Val
                                PULONG ValueLengthQueried, PULONG ValueType) {
   FxKey* key = LookupKey(Key, "WdfRegistryQueryValue");
   if (key == nullptr) return STATUS_INVALID_HANDLE;
+  if (!CheckPassive("WdfRegistryQueryValue")) return STATUS_INVALID_DEVICE_REQUEST;
   NTSTATUS status = kmdf_host::CheckFault("WdfRegistryQueryValue");
   if (!NT_SUCCESS(status)) return status;
   const auto* value = FindValue(key, ValueName);
@@ -463,6 +472,7 @@ NTSTATUS WdfRegistryQueryValue(WDFKEY Key, PCUNICODE_STRING ValueName, ULONG Val
 NTSTATUS WdfRegistryAssignULong(WDFKEY Key, PCUNICODE_STRING ValueName, ULONG Value) {
   FxKey* key = LookupKey(Key, "WdfRegistryAssignULong");
   if (key == nullptr) return STATUS_INVALID_HANDLE;
+  if (!CheckPassive("WdfRegistryAssignULong")) return STATUS_INVALID_DEVICE_REQUEST;
   NTSTATUS status = kmdf_host::CheckFault("WdfRegistryAssignULong");
   if (!NT_SUCCESS(status)) return status;
   kmdf_host::WriteRegistryValue(key->path, FromUnicodeString(ValueName), kmdf_host::RegistryValue::Dword(Value));
@@ -472,6 +482,7 @@ NTSTATUS WdfRegistryAssignULong(WDFKEY Key, PCUNICODE_STRING ValueName, ULONG Va
 NTSTATUS WdfRegistryAssignUnicodeString(WDFKEY Key, PCUNICODE_STRING ValueName, PCUNICODE_STRING Value) {
   FxKey* key = LookupKey(Key, "WdfRegistryAssignUnicodeString");
   if (key == nullptr) return STATUS_INVALID_HANDLE;
+  if (!CheckPassive("WdfRegistryAssignUnicodeString")) return STATUS_INVALID_DEVICE_REQUEST;
   NTSTATUS status = kmdf_host::CheckFault("WdfRegistryAssignUnicodeString");
   if (!NT_SUCCESS(status)) return status;
   kmdf_host::WriteRegistryValue(key->path, FromUnicodeString(ValueName),

@@ -154,8 +154,17 @@ bool WaitUntil(const std::function<bool()>& done, LONGLONG deadline, const char*
   // A wait without deadline that lets this much virtual time pass is taken as never satisfied (a
   // periodic timer alone keeps timed work pending forever).
   const LONGLONG giveUp = sched.Now() + 3600LL * 10000000LL;
+  std::uint64_t readyRun = 0;
   while (!done()) {
-    if (sched.RunOne()) continue;
+    if (sched.RunOne()) {
+      if (RunawayLimit() != 0 && ++readyRun >= RunawayLimit()) {
+        kmdf_host::ReportVerifier(kmdf_host::VerifierCheck::RunawayWork,
+                                  std::string(what) + ": ready work never ends (" + g_context.activity + ")");
+        return false;
+      }
+      continue;
+    }
+    readyRun = 0;
     LONGLONG next = sched.NextTimedDue();
     if (deadline != 0 && next > deadline) {
       // Nothing can happen before the deadline: the wait times out.

@@ -300,9 +300,6 @@ NTSTATUS WdfIoQueueCreate(WDFDEVICE Device, PWDF_IO_QUEUE_CONFIG Config, PWDF_OB
   NTSTATUS status = kmdf_host::CheckFault("WdfIoQueueCreate");
   if (!NT_SUCCESS(status)) return status;
   if (Config->DefaultQueue && device->defaultQueue != nullptr) return STATUS_WDF_QUEUE_ALREADY_EXISTS;
-  if (Config->DefaultQueue && Config->DispatchType == WdfIoQueueDispatchManual) {
-    // A manual default queue is allowed; nothing special.
-  }
   if (QueueAttributes != nullptr && QueueAttributes->ParentObject != nullptr &&
       QueueAttributes->ParentObject != Device) {
     return STATUS_INVALID_PARAMETER;

@@ -76,7 +76,7 @@ class FxRequest : public FxObject {
   WDFCONTEXT completionContext = nullptr;
   WDF_REQUEST_COMPLETION_PARAMS completionParams{};
   FxIoTarget* formattedFor = nullptr;        // target the request was formatted for, if any
-  std::shared_ptr<RequestFormat> format;     // target-specific format data
+  std::shared_ptr<RequestFormat> format;     // format data of that target
   std::uint64_t sendGeneration = 0;          // increases with every send
   std::uint64_t timeoutTask = 0;             // scheduler task of the send time-out, 0 for none
   bool timedOut = false;                     // the send time-out fired

@@ -16,6 +16,20 @@ struct VirtualScheduler::Impl {
   std::map<std::pair<LONGLONG, std::uint64_t>, std::pair<TaskId, Task>> timed;
   std::unordered_map<TaskId, std::pair<LONGLONG, std::uint64_t>> timedIndex;
   std::function<void(const Task&)> wrapper;
+  std::uint64_t runawayLimit = 0;
+  std::function<void()> onRunaway;
+
+  // Runs ready work until idle; false when the runaway limit stopped it.
+  bool Drain(VirtualScheduler& self) {
+    std::uint64_t count = 0;
+    while (self.RunOne()) {
+      if (runawayLimit != 0 && ++count >= runawayLimit) {
+        if (onRunaway) onRunaway();
+        return false;
+      }
+    }
+    return true;
+  }
 
   void PromoteDue() {
     while (!timed.empty() && timed.begin()->first.first <= now) {
@@ -74,20 +88,22 @@ bool VirtualScheduler::RunOne() {
   return true;
 }
 
-void VirtualScheduler::RunUntilIdle() {
-  while (RunOne()) {
-  }
+void VirtualScheduler::RunUntilIdle() { (void)impl_->Drain(*this); }
+
+void VirtualScheduler::SetRunawayLimit(std::uint64_t tasks, std::function<void()> onRunaway) {
+  impl_->runawayLimit = tasks;
+  impl_->onRunaway = std::move(onRunaway);
 }
 
 void VirtualScheduler::AdvanceBy(ULONG milliseconds) {
   LONGLONG target = impl_->now + static_cast<LONGLONG>(milliseconds) * 10000;
-  RunUntilIdle();
+  if (!impl_->Drain(*this)) return;
   while (!impl_->timed.empty() && impl_->timed.begin()->first.first <= target) {
     if (impl_->timed.begin()->first.first > impl_->now) impl_->now = impl_->timed.begin()->first.first;
-    RunUntilIdle();
+    if (!impl_->Drain(*this)) return;
   }
   if (impl_->now < target) impl_->now = target;
-  RunUntilIdle();
+  (void)impl_->Drain(*this);
 }
 
 bool VirtualScheduler::AdvanceToNextTimed() {

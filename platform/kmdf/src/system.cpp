@@ -31,8 +31,20 @@ CONFIGURATION_INFORMATION g_configuration{};
 std::map<kmdf_host::DeviceNode, FxDevice*> g_devices;
 std::set<WDFOBJECT> g_completedRequests;
 
+// Far more tasks than any test runs between two idle points.
+constexpr std::uint64_t kDefaultRunawayTasks = 5000000;
+std::uint64_t g_runawayTasks = kDefaultRunawayTasks;
+
+void ApplyRunawayLimit() {
+  g_scheduler->SetRunawayLimit(g_runawayTasks, [] {
+    kmdf_host::ReportVerifier(kmdf_host::VerifierCheck::RunawayWork,
+                              "the scheduler ran " + std::to_string(g_runawayTasks) + " tasks without becoming idle");
+  });
+}
+
 void InstallScheduler() {
   g_scheduler = std::make_unique<kmdf_host::VirtualScheduler>(kmdf_host::kStartTime);
+  ApplyRunawayLimit();
   g_scheduler->SetTaskWrapper([](const kmdf_host::Task& task) {
     HostCallGuard guard;
     ScopedExecContext context("scheduled work");
@@ -41,6 +53,8 @@ void InstallScheduler() {
 }
 
 }  // namespace
+
+std::uint64_t RunawayLimit() { return g_runawayTasks; }
 
 kmdf_host::VirtualScheduler& Sched() {
   if (!g_scheduler) InstallScheduler();
@@ -104,7 +118,14 @@ namespace kmdf_host {
 
 Scheduler& CurrentScheduler() { return kmdf::Sched(); }
 
+void SetRunawayLimit(std::uint64_t tasks) {
+  kmdf::g_runawayTasks = tasks;
+  kmdf::Sched();
+  kmdf::ApplyRunawayLimit();
+}
+
 void ResetSystem() {
+  kmdf::g_runawayTasks = kmdf::kDefaultRunawayTasks;
   kmdf::PnpReset();
   kmdf::IoManagerReset();
   kmdf::ResetObjects();
@@ -142,6 +163,7 @@ const char* ToString(VerifierCheck check) {
     case VerifierCheck::InvalidCall: return "InvalidCall";
     case VerifierCheck::AssertionFailed: return "AssertionFailed";
     case VerifierCheck::WaitNeverSatisfied: return "WaitNeverSatisfied";
+    case VerifierCheck::RunawayWork: return "RunawayWork";
   }
   return "Unknown";
 }

@@ -13,6 +13,8 @@
 namespace kmdf {
 
 kmdf_host::VirtualScheduler& Sched();
+// Ready tasks a run or wait may execute without reaching idle before it is taken as runaway work.
+std::uint64_t RunawayLimit();
 
 // Registry: keys by upper-cased absolute path; values by upper-cased name.
 struct RegistryKeyData {

@@ -82,6 +82,7 @@ class FxUsbPipe : public FxIoTarget {
  public:
   FxUsbPipe(FxUsbInterface* usbInterface, const kmdf_host::UsbEndpointConfig& endpoint, UCHAR settingIndex);
   ~FxUsbPipe() override;
+  bool DriverMayDelete() const override { return false; }  // pipes go with their configuration
 
   FxUsbInterface* usbInterface;
   kmdf_host::UsbEndpointConfig endpoint;

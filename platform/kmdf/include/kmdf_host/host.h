@@ -5,6 +5,23 @@
 // Everything here is called from the test's own execution context (PASSIVE_LEVEL, no lock held).
 // Operations that a driver completes later return an IoOperation that the test observes after running
 // the scheduler (RunUntilIdle / AdvanceBy).
+//
+// A test in short:
+//   kmdf_host::ResetSystem();                                  // the test bed's KmdfTest fixture does this
+//   kmdf_host::LoadDriver(DriverEntry);                        // calls the entry at PASSIVE_LEVEL
+//   kmdf_host::DeviceSetup setup;
+//   setup.hardwareKey = {{u"PortName", kmdf_host::RegistryValue::String(u"COM5")},
+//                        {u"UsbBulkCount", kmdf_host::RegistryValue::Dword(2)}};
+//   setup.usb = std::make_shared<SomeUsbModel>(...);           // the device behind the USB targets
+//   kmdf_host::DeviceNode node;
+//   kmdf_host::AddDevice(setup, &node);                        // EvtDriverDeviceAdd
+//   kmdf_host::StartDevice(node);                              // prepare hardware, D0 entry, queues on
+//   kmdf_host::FileHandle port;
+//   auto open = kmdf_host::Open(u"COM5", &port);               // EvtDeviceFileCreate
+//   auto read = kmdf_host::Read(port, 16);
+//   kmdf_host::AdvanceBy(100);                                 // 100 ms of virtual time pass
+//   read->Completed(), read->Status(), read->Information(), read->Output()
+//   kmdf_host::Close(port); kmdf_host::RemoveDevice(node);
 #pragma once
 
 #include <kmdf_host/scheduler.h>
@@ -38,6 +55,10 @@ LONGLONG Now();
 // The system time at reset (100-ns units since 1601).
 constexpr LONGLONG kStartTime = 133800000000000000LL;
 
+// Ready tasks that may run without the machine becoming idle before the run stops with a RunawayWork
+// report (default 5,000,000; reset by ResetSystem; 0 disables).
+void SetRunawayLimit(std::uint64_t tasks);
+
 // Size of the non-paged pool shared by ExAllocatePoolWithTag and WdfMemoryCreate (default 64 MiB).
 void SetPoolLimit(std::size_t bytes);
 std::size_t PoolBytesInUse();
@@ -58,6 +79,7 @@ enum class VerifierCheck {
   InvalidCall,                // other misuse (bad handle, wrong object type, invalid parameters)
   AssertionFailed,            // a driver ASSERT failed
   WaitNeverSatisfied,         // a wait that no pending work can end
+  RunawayWork,                // ready work that never ends (e.g. a DPC queuing itself forever)
 };
 
 const char* ToString(VerifierCheck check);

@@ -58,6 +58,9 @@ class VirtualScheduler : public Scheduler {
   bool HasReadyWork() const;
   bool HasTimedWork() const;
   std::size_t PendingCount() const;
+  // RunUntilIdle and AdvanceBy stop after this many tasks without reaching idle (work that keeps
+  // queuing itself), calling the runaway handler; 0 disables the limit.
+  void SetRunawayLimit(std::uint64_t tasks, std::function<void()> onRunaway);
   // Every task runs through this wrapper when set (the layer gives each task a fresh execution
   // context at PASSIVE_LEVEL).
   void SetTaskWrapper(std::function<void(const Task&)> wrapper);

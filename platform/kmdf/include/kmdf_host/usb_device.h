@@ -247,15 +247,19 @@ class UsbDeviceModel {
   // ---- Fault injection ----------------------------------------------------------------------------
   // The next OUT transfer (any OUT endpoint) fails; fault.bytes of its data reach the device.
   void FailNextOut(const UsbFault& fault);
-  // OUT transfers are taken but never answered (until cancelled) while set.
+  // While set, the device keeps NAKing OUT transfers: they stay pending until cancelled and nothing
+  // reaches the device.
   void SetOutNoAnswer(bool on) { outNoAnswer_ = on; }
   // Delay between an OUT transfer and its completion (virtual ms, default 0).
   void SetOutLatency(ULONG ms) { outLatencyMs_ = ms; }
-  // Replaces the control handler; it sees every control transfer after it is recorded.
+  // Replaces the control handler; it sees every control transfer, standard requests included, after
+  // it is recorded (StandardAnswer gives the default answer to a standard request).
   using ControlHandler = std::function<UsbControlAnswer(const UsbSetupPacket&, std::span<const uint8_t>)>;
   void SetControlHandler(ControlHandler handler) { controlHandler_ = std::move(handler); }
   // Shorthand: every control transfer not answered by the standard requests gets this answer.
   void SetControlAnswer(UsbControlAnswer answer);
+  // Standard requests answered from the descriptors; nullopt for anything else.
+  std::optional<UsbControlAnswer> StandardAnswer(const UsbSetupPacket& setup) const;
 
   // ---- Inspection ---------------------------------------------------------------------------------
   struct OutRecord {
@@ -289,9 +293,6 @@ class UsbDeviceModel {
   virtual void OnControl(const UsbTransferPtr& transfer);
   // Called by the default OnOut with the bytes the device kept (also for zero-length packets).
   virtual void OnDataReceived(UCHAR endpoint, std::span<const uint8_t> data);
-  // Standard requests answered from the descriptors; nullopt for anything else.
-  std::optional<UsbControlAnswer> StandardAnswer(const UsbSetupPacket& setup) const;
-
   LONGLONG Now() const;
   void After(ULONG delayMs, std::function<void()> work);
   UCHAR DefaultInEndpoint() const;
