@@ -54,7 +54,7 @@ void RunDpc(WDFDPC handle) {
     dpc->config.EvtDpcFunc(handle);
   }
   if (ObjectTable::Find(handle) == dpc) dpc->running = false;
-  if (lock != nullptr && lock->HeldByCurrent()) lock->Release();
+  if (lock != nullptr) ReleaseCallbackLock(lock, "EvtDpcFunc");
 }
 
 class FxTimer : public FxObject {
@@ -128,7 +128,7 @@ void RunTimerCallback(WDFTIMER handle) {
     timer->config.EvtTimerFunc(handle);
   }
   if (ObjectTable::Find(handle) == timer) timer->running = false;
-  if (lock != nullptr && lock->HeldByCurrent()) lock->Release();
+  if (lock != nullptr) ReleaseCallbackLock(lock, "EvtTimerFunc");
 }
 
 FxDpc* LookupDpc(WDFDPC handle, const char* call) { return LookupAs<FxDpc>(handle, ObjectType::Dpc, call); }

@@ -82,13 +82,22 @@ bool FxLock::TryAcquireForCallback() {
   return true;
 }
 
+void ReleaseCallbackLock(FxLock* lock, const char* activity) {
+  if (lock->HeldByCurrent()) {
+    lock->Release();
+    return;
+  }
+  kmdf_host::ReportVerifier(kmdf_host::VerifierCheck::LockReleasedByOther,
+                            std::string(activity) + " released the lock the framework holds for it");
+}
+
 namespace {
 
 bool RunNow(FxLock* lock, const std::function<void()>& callback) {
   if (lock != nullptr) {
     if (!lock->TryAcquireForCallback()) return false;
     callback();
-    if (lock->HeldByCurrent()) lock->Release();
+    ReleaseCallbackLock(lock, g_context.activity);
     return true;
   }
   ScopedIrql level(DISPATCH_LEVEL);

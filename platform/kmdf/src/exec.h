@@ -72,6 +72,9 @@ class FxLock {
   KIRQL savedIrql_ = PASSIVE_LEVEL;
 };
 
+// Releases the lock the framework took around a callback; reports a callback that released it itself.
+void ReleaseCallbackLock(FxLock* lock, const char* activity);
+
 // Runs `callback` at DISPATCH_LEVEL in the current context, under `lock` when it is not null. When the
 // lock cannot be taken now (held by a suspended context, or the current context holds a lock), the
 // callback is posted to the scheduler and runs as soon as the lock is free. Returns true if it ran now.

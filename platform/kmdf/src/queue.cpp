@@ -224,15 +224,22 @@ FxQueue* LookupQueue(WDFQUEUE handle, const char* call) { return LookupAs<FxQueu
 
 void FxDevice::StopQueuesForPower(bool purge, bool allQueues) {
   std::vector<FxRequest*> stopping;
+  std::vector<WDFOBJECT> purged;
   std::vector<FxQueue*> snapshot = queues;
   for (FxQueue* queue : snapshot) {
     if (!queue->powerManaged && !allQueues) continue;
     queue->dispatching = false;
     queue->powerStopped = true;
-    if (purge) queue->Purge();
+    if (purge) {
+      for (FxRequest* request : queue->pending) purged.push_back(request->Handle());
+      queue->Purge();
+    }
     WDFQUEUE queueHandle = queue->HandleAs<WDFQUEUE>();
     std::vector<FxRequest*> owned = queue->driverOwned;
     for (FxRequest* request : owned) {
+      // An earlier callback may have completed this one meanwhile (its memory stays until the outer
+      // work returns).
+      if (ObjectTable::Find(request->Handle()) != request || request->place == RequestPlace::Completed) continue;
       if (request->stopAcknowledged && !purge) continue;
       if (queue->config.EvtIoStop == nullptr) continue;
       ULONG flags = purge ? WdfRequestStopActionPurge : WdfRequestStopActionSuspend;
@@ -248,11 +255,18 @@ void FxDevice::StopQueuesForPower(bool purge, bool allQueues) {
       });
     }
   }
-  // The framework waits for every stopped request to be acknowledged or completed; work that is ready
-  // runs meanwhile. Requests the driver keeps without answering do not hold the power-down forever.
+  // The framework waits for every stopped request to be acknowledged or completed, and for purged
+  // requests to be completed; work that is ready runs meanwhile. Requests the driver keeps without
+  // answering do not hold the power-down forever.
+  std::vector<WDFOBJECT> stoppingHandles;
+  for (FxRequest* request : stopping) stoppingHandles.push_back(request->Handle());
   auto outstanding = [&]() {
-    for (FxRequest* request : stopping) {
-      if (ObjectTable::Find(request->Handle()) == request && request->stopPending) return true;
+    for (WDFOBJECT handle : stoppingHandles) {
+      auto* request = static_cast<FxRequest*>(ObjectTable::Find(handle));
+      if (request != nullptr && request->stopPending) return true;
+    }
+    for (WDFOBJECT handle : purged) {
+      if (ObjectTable::Find(handle) != nullptr) return true;
     }
     return false;
   };
@@ -270,7 +284,7 @@ void FxDevice::ResumeQueuesForPower() {
     WDFQUEUE queueHandle = queue->HandleAs<WDFQUEUE>();
     std::vector<FxRequest*> owned = queue->driverOwned;
     for (FxRequest* request : owned) {
-      if (!request->stopAcknowledged) continue;
+      if (ObjectTable::Find(request->Handle()) != request || !request->stopAcknowledged) continue;
       request->stopAcknowledged = false;
       if (queue->config.EvtIoResume == nullptr) continue;
       WDFREQUEST handle = request->HandleAs<WDFREQUEST>();
