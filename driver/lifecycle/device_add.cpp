@@ -44,7 +44,7 @@ void SetRequestAttributes(PWDFDEVICE_INIT DeviceInit)
 void SetFileObjectConfig(PWDFDEVICE_INIT DeviceInit)
 {
     WDF_FILEOBJECT_CONFIG config;
-    WDF_FILEOBJECT_CONFIG_INIT(&config, EvtDeviceFileCreate, EvtFileClose, NULL /* no EvtFileCleanup */);
+    WDF_FILEOBJECT_CONFIG_INIT(&config, EvtDeviceFileCreate, EvtFileClose, WDF_NO_EVENT_CALLBACK);
     config.AutoForwardCleanupClose = WdfUseDefault;
     config.FileObjectClass = WdfFileObjectWdfCannotUseFsContexts;
 

@@ -12,7 +12,6 @@ namespace {
 // Counted working buffers of 128 UTF-16 units.
 constexpr USHORT NAME_BUFFER_BYTES = 256;
 
-const WCHAR SERIAL_COMM_KEY[] = u"SERIALCOMM";
 const WCHAR DOS_DEVICES_PREFIX[] = u"\\DosDevices\\";
 
 ULONG CountUnits(const WCHAR* text)
@@ -97,7 +96,7 @@ NTSTATUS PublishComPort(PZELVIK_DEVICE_CONTEXT Context)
 
     // 8. The device-map value carries the port name's characters without a terminating zero.
     ULONG characters = CountUnits(portNameBuffer);
-    status = RtlWriteRegistryValue(RTL_REGISTRY_DEVICEMAP, SERIAL_COMM_KEY, Context->DeviceName.Buffer, REG_SZ,
+    status = RtlWriteRegistryValue(RTL_REGISTRY_DEVICEMAP, SERIAL_DEVICE_MAP, Context->DeviceName.Buffer, REG_SZ,
                                    portNameBuffer, characters * sizeof(WCHAR));
     if (!NT_SUCCESS(status)) {
         return status;
@@ -113,6 +112,6 @@ void WithdrawComPort(PZELVIK_DEVICE_CONTEXT Context)
 {
     if (Context->DeviceName.Buffer != NULL && Context->SerialCommWritten) {
         // Nothing can be done about a failed deletion at clean-up.
-        (void)RtlDeleteRegistryValue(RTL_REGISTRY_DEVICEMAP, SERIAL_COMM_KEY, Context->DeviceName.Buffer);
+        (void)RtlDeleteRegistryValue(RTL_REGISTRY_DEVICEMAP, SERIAL_DEVICE_MAP, Context->DeviceName.Buffer);
     }
 }
