@@ -204,43 +204,39 @@ typedef union _WDF_USB_CONTROL_SETUP_PACKET {
 
 static_assert(sizeof(WDF_USB_CONTROL_SETUP_PACKET) == 8, "setup packet is 8 bytes");
 
-FORCEINLINE void WDF_USB_CONTROL_SETUP_PACKET_INIT(PWDF_USB_CONTROL_SETUP_PACKET Packet,
-                                                   WDF_USB_BMREQUEST_DIRECTION Direction,
-                                                   WDF_USB_BMREQUEST_RECIPIENT Recipient, BYTE Request, USHORT Value,
-                                                   USHORT Index) {
+// Shared by the three INIT functions below: they differ only in the request type.
+FORCEINLINE void WdfUsbControlSetupPacketFill(PWDF_USB_CONTROL_SETUP_PACKET Packet,
+                                              WDF_USB_BMREQUEST_DIRECTION Direction, WDF_USB_BMREQUEST_TYPE Type,
+                                              WDF_USB_BMREQUEST_RECIPIENT Recipient, BYTE Request, USHORT Value,
+                                              USHORT Index) {
   RtlZeroMemory(Packet, sizeof(WDF_USB_CONTROL_SETUP_PACKET));
   Packet->Packet.bm.Request.Dir = static_cast<BYTE>(Direction);
-  Packet->Packet.bm.Request.Type = static_cast<BYTE>(BmRequestStandard);
+  Packet->Packet.bm.Request.Type = static_cast<BYTE>(Type);
   Packet->Packet.bm.Request.Recipient = static_cast<BYTE>(Recipient);
   Packet->Packet.bRequest = Request;
   Packet->Packet.wValue.Value = Value;
   Packet->Packet.wIndex.Value = Index;
+}
+
+FORCEINLINE void WDF_USB_CONTROL_SETUP_PACKET_INIT(PWDF_USB_CONTROL_SETUP_PACKET Packet,
+                                                   WDF_USB_BMREQUEST_DIRECTION Direction,
+                                                   WDF_USB_BMREQUEST_RECIPIENT Recipient, BYTE Request, USHORT Value,
+                                                   USHORT Index) {
+  WdfUsbControlSetupPacketFill(Packet, Direction, BmRequestStandard, Recipient, Request, Value, Index);
 }
 
 FORCEINLINE void WDF_USB_CONTROL_SETUP_PACKET_INIT_CLASS(PWDF_USB_CONTROL_SETUP_PACKET Packet,
                                                          WDF_USB_BMREQUEST_DIRECTION Direction,
                                                          WDF_USB_BMREQUEST_RECIPIENT Recipient, BYTE Request,
                                                          USHORT Value, USHORT Index) {
-  RtlZeroMemory(Packet, sizeof(WDF_USB_CONTROL_SETUP_PACKET));
-  Packet->Packet.bm.Request.Dir = static_cast<BYTE>(Direction);
-  Packet->Packet.bm.Request.Type = static_cast<BYTE>(BmRequestClass);
-  Packet->Packet.bm.Request.Recipient = static_cast<BYTE>(Recipient);
-  Packet->Packet.bRequest = Request;
-  Packet->Packet.wValue.Value = Value;
-  Packet->Packet.wIndex.Value = Index;
+  WdfUsbControlSetupPacketFill(Packet, Direction, BmRequestClass, Recipient, Request, Value, Index);
 }
 
 FORCEINLINE void WDF_USB_CONTROL_SETUP_PACKET_INIT_VENDOR(PWDF_USB_CONTROL_SETUP_PACKET Packet,
                                                           WDF_USB_BMREQUEST_DIRECTION Direction,
                                                           WDF_USB_BMREQUEST_RECIPIENT Recipient, BYTE Request,
                                                           USHORT Value, USHORT Index) {
-  RtlZeroMemory(Packet, sizeof(WDF_USB_CONTROL_SETUP_PACKET));
-  Packet->Packet.bm.Request.Dir = static_cast<BYTE>(Direction);
-  Packet->Packet.bm.Request.Type = static_cast<BYTE>(BmRequestVendor);
-  Packet->Packet.bm.Request.Recipient = static_cast<BYTE>(Recipient);
-  Packet->Packet.bRequest = Request;
-  Packet->Packet.wValue.Value = Value;
-  Packet->Packet.wIndex.Value = Index;
+  WdfUsbControlSetupPacketFill(Packet, Direction, BmRequestVendor, Recipient, Request, Value, Index);
 }
 
 FORCEINLINE void WDF_USB_CONTROL_SETUP_PACKET_INIT_FEATURE(PWDF_USB_CONTROL_SETUP_PACKET Packet,

@@ -86,21 +86,28 @@ void DeleteDevice(FxDevice* device) {
   DeviceTable().erase(node);
 }
 
+// Removal, orderly or surprise: purge the queues and leave D0 for good (D3Final), flush self-managed
+// I/O and release the hardware of a started device; a device never started only has its queues purged.
+void PurgePowerDownAndRelease(FxDevice* device) {
+  auto& cb = device->pnpPower;
+  if (!device->started) {
+    device->StopQueuesForPower(true, true);
+    return;
+  }
+  if (device->inD0) {
+    (void)PowerDownDevice(device, WdfPowerDeviceD3Final, true);
+  } else {
+    device->StopQueuesForPower(true, true);
+  }
+  if (cb.EvtDeviceSelfManagedIoFlush) PnpCallback("EvtDeviceSelfManagedIoFlush", [&] { cb.EvtDeviceSelfManagedIoFlush(H(device)); });
+  ReleaseHardware(device);
+}
+
 // Teardown shared by orderly and surprise removal after the handles were closed.
 void TearDown(FxDevice* device, bool alreadyReleased) {
   auto& cb = device->pnpPower;
   if (!alreadyReleased) {
-    if (device->started) {
-      if (device->inD0) {
-        (void)PowerDownDevice(device, WdfPowerDeviceD3Final, true);
-      } else {
-        device->StopQueuesForPower(true, true);
-      }
-      if (cb.EvtDeviceSelfManagedIoFlush) PnpCallback("EvtDeviceSelfManagedIoFlush", [&] { cb.EvtDeviceSelfManagedIoFlush(H(device)); });
-      ReleaseHardware(device);
-    } else {
-      device->StopQueuesForPower(true, true);
-    }
+    PurgePowerDownAndRelease(device);
   }
   RunReadyWork();
   if (cb.EvtDeviceSelfManagedIoCleanup) {
@@ -304,17 +311,7 @@ void SurpriseRemoveDevice(DeviceNode node) {
   device->surpriseRemoved = true;
   auto& cb = device->pnpPower;
   if (cb.EvtDeviceSurpriseRemoval) PnpCallback("EvtDeviceSurpriseRemoval", [&] { cb.EvtDeviceSurpriseRemoval(H(device)); });
-  if (device->started) {
-    if (device->inD0) {
-      (void)PowerDownDevice(device, WdfPowerDeviceD3Final, true);
-    } else {
-      device->StopQueuesForPower(true, true);
-    }
-    if (cb.EvtDeviceSelfManagedIoFlush) PnpCallback("EvtDeviceSelfManagedIoFlush", [&] { cb.EvtDeviceSelfManagedIoFlush(H(device)); });
-    ReleaseHardware(device);
-  } else {
-    device->StopQueuesForPower(true, true);
-  }
+  PurgePowerDownAndRelease(device);
 }
 
 void CompleteRemoval(DeviceNode node) {
