@@ -39,13 +39,7 @@ TEST_P(RealInf, ReadField_GivesSetupApiValue) {
     const FixtureCase& c = GetParam();
     if (!OpenFixture(c.file)) GTEST_SKIP() << "fixture missing: " << c.file;
     ASSERT_NE(inf_, INVALID_HANDLE_VALUE) << "error " << GetLastError() << " line " << errorLine_;
-    const auto value = Field(c.section, c.line, c.field);
-    if (c.expected == nullptr) {
-        EXPECT_FALSE(value.has_value()) << *value;
-    } else {
-        ASSERT_TRUE(value.has_value());
-        EXPECT_EQ(*value, c.expected);
-    }
+    ExpectField(c.section, c.line, c.field, c.expected);
 }
 
 const FixtureCase kFixtureCases[] = {

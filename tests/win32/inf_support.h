@@ -40,6 +40,17 @@ protected:
         return text;
     }
 
+    // The field has the expected text, or (expected == nullptr) does not exist.
+    void ExpectField(const char* section, unsigned index, DWORD field, const char* expected) {
+        const auto value = Field(section, index, field);
+        if (expected == nullptr) {
+            EXPECT_FALSE(value.has_value()) << *value;
+        } else {
+            ASSERT_TRUE(value.has_value());
+            EXPECT_EQ(*value, expected);
+        }
+    }
+
     LONG Lines(const char* section) { return SetupGetLineCountA(inf_, section); }
 
     HINF inf_ = INVALID_HANDLE_VALUE;

@@ -25,13 +25,7 @@ class InfSyntax : public InfMachine, public ::testing::WithParamInterface<Syntax
 TEST_P(InfSyntax, ReadField_GivesSetupApiValue) {
     const SyntaxCase& c = GetParam();
     ASSERT_NE(Open(std::string(kWin4Header) + c.body), INVALID_HANDLE_VALUE) << GetLastError();
-    const auto value = Field(c.section, c.line, c.field);
-    if (c.expected == nullptr) {
-        EXPECT_FALSE(value.has_value()) << *value;
-    } else {
-        ASSERT_TRUE(value.has_value());
-        EXPECT_EQ(*value, c.expected);
-    }
+    ExpectField(c.section, c.line, c.field, c.expected);
 }
 
 const SyntaxCase kSyntaxCases[] = {

@@ -69,8 +69,7 @@ BOOLEAN FxIoTarget::Send(FxRequest* request, const WDF_REQUEST_SEND_OPTIONS* opt
     request->status = STATUS_INVALID_DEVICE_REQUEST;
     return FALSE;
   }
-  if (state_ == WdfIoTargetDeleted ||
-      (state_ != WdfIoTargetStarted && (flags & WDF_REQUEST_SEND_OPTION_IGNORE_TARGET_STATE) == 0)) {
+  if (!AcceptsIo(flags)) {
     request->status = STATUS_INVALID_DEVICE_STATE;
     return FALSE;
   }

@@ -38,6 +38,12 @@ class FxIoTarget : public FxObject {
 
   FxDevice* TargetDevice() const { return device_; }
   WDF_IO_TARGET_STATE State() const { return state_; }
+  // Whether I/O sent with these WDF_REQUEST_SEND_OPTIONS flags may go out now: only to a started target,
+  // unless the sender ignores the target state; never to a deleted one.
+  bool AcceptsIo(ULONG sendFlags) const {
+    return state_ == WdfIoTargetStarted ||
+           (state_ != WdfIoTargetDeleted && (sendFlags & WDF_REQUEST_SEND_OPTION_IGNORE_TARGET_STATE) != 0);
+  }
 
   NTSTATUS Start();
   // Stops the target. CancelSentIo cancels sent requests; it and WaitForSentIoToComplete then wait

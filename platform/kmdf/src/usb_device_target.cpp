@@ -447,9 +447,7 @@ NTSTATUS WdfUsbTargetDeviceSendControlTransferSynchronously(WDFUSBDEVICE UsbDevi
   if (!UsbCheckPassive(call) || !CheckMayWait(call)) return STATUS_INVALID_DEVICE_STATE;
   NTSTATUS status = kmdf_host::CheckFault(call);
   if (!NT_SUCCESS(status)) return status;
-  const bool ignoreState =
-      RequestOptions != nullptr && (RequestOptions->Flags & WDF_REQUEST_SEND_OPTION_IGNORE_TARGET_STATE) != 0;
-  if (!ignoreState && target->State() != WdfIoTargetStarted) return STATUS_INVALID_DEVICE_STATE;
+  if (!target->AcceptsIo(RequestOptions != nullptr ? RequestOptions->Flags : 0)) return STATUS_INVALID_DEVICE_STATE;
 
   std::uint8_t* buffer = nullptr;
   size_t length = 0;

@@ -62,9 +62,7 @@ NTSTATUS PipeTransferSynchronously(WDFUSBPIPE Pipe, WDFREQUEST Request, PWDF_REQ
   NTSTATUS status = kmdf_host::CheckFault(call);
   if (!NT_SUCCESS(status)) return status;
   if (pipe->IsIn() != read) return STATUS_INVALID_DEVICE_REQUEST;
-  const bool ignoreState =
-      RequestOptions != nullptr && (RequestOptions->Flags & WDF_REQUEST_SEND_OPTION_IGNORE_TARGET_STATE) != 0;
-  if (!ignoreState && pipe->State() != WdfIoTargetStarted) return STATUS_INVALID_DEVICE_STATE;
+  if (!pipe->AcceptsIo(RequestOptions != nullptr ? RequestOptions->Flags : 0)) return STATUS_INVALID_DEVICE_STATE;
 
   std::uint8_t* buffer = nullptr;
   size_t length = 0;
